@@ -1,0 +1,46 @@
+#include "platform/module.h"
+
+#include <dlfcn.h>
+
+#include <filesystem>
+
+#include "platform/process.h"
+#include "platform/text.h"
+
+namespace tw::platform {
+
+std::string NativeModuleFileName(std::u16string_view windowsFileName) {
+  std::string name = Utf16ToUtf8(windowsFileName);
+  const std::string ext = ".dll";
+  if (name.size() > ext.size()) {
+    std::string tail = name.substr(name.size() - ext.size());
+    for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (tail == ext) name = "lib" + name.substr(0, name.size() - ext.size()) + ".so";
+  }
+  return name;
+}
+
+Module Module::Load(std::u16string_view windowsFileName) {
+  if (windowsFileName.empty()) return Module();
+  const std::string file = NativeModuleFileName(windowsFileName);
+  if (file.find('/') == std::string::npos) {
+    const std::filesystem::path beside = ExecutableFolder() / file;
+    std::error_code ec;
+    if (std::filesystem::exists(beside, ec)) {
+      if (void* h = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL)) return Module(h);
+    }
+  }
+  return Module(dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL));
+}
+
+void* Module::Symbol(const char* name) const {
+  if (!handle_ || !name) return nullptr;
+  return dlsym(handle_, name);
+}
+
+void Module::Unload() {
+  if (handle_) dlclose(handle_);
+  handle_ = nullptr;
+}
+
+}  // namespace tw::platform

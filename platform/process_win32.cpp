@@ -1,0 +1,112 @@
+#include "platform/process.h"
+
+#include <windows.h>
+
+#include "platform/text.h"
+
+namespace tw::platform {
+namespace {
+
+std::wstring Wide(const std::string& utf8) {
+  std::u16string u = Utf8ToUtf16(utf8);
+  return std::wstring(u.begin(), u.end());
+}
+
+// Quotes one argument by the rules that CommandLineToArgvW and the C runtime undo.
+std::wstring QuoteArgument(const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
+  std::wstring out = L"\"";
+  size_t backslashes = 0;
+  for (wchar_t c : arg) {
+    if (c == L'\\') {
+      ++backslashes;
+    } else if (c == L'"') {
+      out.append(backslashes * 2 + 1, L'\\');
+      out.push_back(c);
+      backslashes = 0;
+    } else {
+      out.append(backslashes, L'\\');
+      out.push_back(c);
+      backslashes = 0;
+    }
+  }
+  out.append(backslashes * 2, L'\\');
+  out.push_back(L'"');
+  return out;
+}
+
+}  // namespace
+
+std::filesystem::path ExecutableFolder() {
+  wchar_t buf[MAX_PATH * 4];
+  const DWORD n = GetModuleFileNameW(nullptr, buf, static_cast<DWORD>(std::size(buf)));
+  return std::filesystem::path(std::wstring(buf, n)).parent_path();
+}
+
+ProcessResult RunProcess(const std::filesystem::path& program, const std::vector<std::string>& args,
+                         bool captureOutput) {
+  ProcessResult result;
+  std::wstring cmd = QuoteArgument(program.wstring());
+  for (const auto& a : args) {
+    cmd += L" ";
+    cmd += QuoteArgument(Wide(a));
+  }
+  SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+  HANDLE readEnd = nullptr, writeEnd = nullptr;
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  if (captureOutput) {
+    if (!CreatePipe(&readEnd, &writeEnd, &sa, 0)) return result;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = writeEnd;
+    si.hStdError = writeEnd;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  }
+  PROCESS_INFORMATION pi{};
+  std::wstring app = program.wstring();
+  const BOOL ok = CreateProcessW(app.c_str(), cmd.data(), nullptr, nullptr, captureOutput ? TRUE : FALSE, 0,
+                                 nullptr, nullptr, &si, &pi);
+  if (writeEnd) CloseHandle(writeEnd);
+  if (!ok) {
+    if (readEnd) CloseHandle(readEnd);
+    return result;
+  }
+  result.started = true;
+  if (captureOutput) {
+    char buf[4096];
+    DWORD n = 0;
+    while (ReadFile(readEnd, buf, sizeof buf, &n, nullptr) && n > 0) result.output.append(buf, n);
+    CloseHandle(readEnd);
+  }
+  WaitForSingleObject(pi.hProcess, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(pi.hProcess, &code);
+  result.exitCode = static_cast<int>(code);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return result;
+}
+
+std::optional<std::string> GetEnv(const char* name) {
+  std::wstring wname = Wide(name);
+  DWORD n = GetEnvironmentVariableW(wname.c_str(), nullptr, 0);
+  if (n == 0) return std::nullopt;
+  std::wstring buf(n, L'\0');
+  n = GetEnvironmentVariableW(wname.c_str(), buf.data(), n);
+  buf.resize(n);
+  return Utf16ToUtf8(std::u16string(buf.begin(), buf.end()));
+}
+
+void SetEnv(const char* name, const std::optional<std::string>& value) {
+  std::wstring wname = Wide(name);
+  if (value) {
+    SetEnvironmentVariableW(wname.c_str(), Wide(*value).c_str());
+    _wputenv_s(wname.c_str(), Wide(*value).c_str());
+  } else {
+    SetEnvironmentVariableW(wname.c_str(), nullptr);
+    _wputenv_s(wname.c_str(), L"");
+  }
+}
+
+}  // namespace tw::platform
