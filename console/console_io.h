@@ -1,0 +1,28 @@
+#pragma once
+// Where the console program's progress text goes and how it waits. The product
+// prints to standard output and really sleeps; tests record the text and skip
+// the sleeps.
+
+#include <cstdarg>
+#include <string>
+
+namespace tw::console {
+
+class IConsole {
+ public:
+  virtual ~IConsole() = default;
+  virtual void Write(const std::string& text) = 0;
+  virtual void Sleep(int milliseconds) = 0;
+
+  // printf-style formatting, as the progress texts are format strings.
+  void Print(const char* format, ...) __attribute__((format(printf, 2, 3)));
+};
+
+// Standard output, flushed after every text so progress dots appear at once.
+class CStdConsole : public IConsole {
+ public:
+  void Write(const std::string& text) override;
+  void Sleep(int milliseconds) override;
+};
+
+}  // namespace tw::console

@@ -1,0 +1,36 @@
+#pragma once
+// The console program's view of the communication library.
+
+#include <cstdint>
+#include <vector>
+
+#include "shared/port_settings.h"
+
+namespace tw::console {
+
+using ByteArray = std::vector<uint8_t>;
+
+// Results: 0 success; Open 2 on failure; Read/Write 3 on failure; 4 (Open,
+// Close, Read) or -1 (Write) when the library is not loaded; Close 0x7FFFFFFF
+// when the library refused to close.
+class IPortwire {
+ public:
+  virtual ~IPortwire() = default;
+  virtual int32_t Open(const PortSettings* settings) = 0;
+  virtual int32_t Close() = 0;
+  // Replaces `reply` with one block of at most 256 received bytes.
+  virtual int32_t Read(ByteArray& reply, int32_t timeoutMs) = 0;
+  virtual int32_t Write(const uint8_t* data, uint32_t count, uint32_t* written, int32_t timeoutMs) = 0;
+};
+
+// The library binding as the program flow sees it: loading, and the release of
+// the port at the end of a run.
+class IPortwireLibrary : public IPortwire {
+ public:
+  virtual bool Load() = 0;
+  virtual bool IsLoaded() const = 0;
+  // Releases flow control and closes the port; results are not used.
+  virtual void ReleasePort() = 0;
+};
+
+}  // namespace tw::console

@@ -1,0 +1,124 @@
+#include "console/program_flow.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "console/tests/fake_printer.h"
+
+namespace tw::console {
+namespace {
+
+using testing::FakePrinter;
+using testing::RecordingConsole;
+
+class ProgramFlowTest : public ::testing::Test {
+ protected:
+  int Run(std::vector<std::string> args) {
+    args.insert(args.begin(), "Trimsense");
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    return RunTrimsense(static_cast<int>(argv.size()), argv.data(), printer, console);
+  }
+  FakePrinter printer;
+  RecordingConsole console;
+};
+
+TEST_F(ProgramFlowTest, CompleteSuccessfulRun) {
+  EXPECT_EQ(Run({"-n127.0.0.1"}), kExitSuccess);
+  EXPECT_EQ(console.output,
+            "...\n"
+            "Communication test start\n"
+            "...\n"
+            "Communication test success\n"
+            "\n"
+            "Slip Paper Sensor Adjustment strat\n"
+            ".......\n"
+            "Slip Paper Sensor Adjustment success\n"
+            "\n"
+            "waite printer reset\n"
+            "waite printer reconnect\n"
+            "...\n"
+            ".exit\n");
+  EXPECT_EQ(console.sleeps, (std::vector<int>{kResetWaitMs}));
+  EXPECT_EQ(printer.opens, 2);
+  EXPECT_EQ(printer.closes, 1);
+  EXPECT_EQ(printer.releases, 1);
+}
+
+TEST_F(ProgramFlowTest, UsageWithoutTouchingTheLibrary) {
+  EXPECT_EQ(Run({"-x"}), kExitUsage);
+  EXPECT_FALSE(printer.loaded);
+  EXPECT_EQ(console.output.find("exit"), std::string::npos);
+  EXPECT_EQ(console.output.rfind("Orlex KP-S410", 0), 0u);
+}
+
+TEST_F(ProgramFlowTest, PortOpenErrors) {
+  printer.loadSucceeds = false;
+  EXPECT_EQ(Run({"-c1"}), kExitPortOpenError);
+  EXPECT_EQ(console.output, ".port open error\n.exit\n");
+  EXPECT_EQ(printer.releases, 0);
+
+  FakePrinter refusing;
+  refusing.openResults = {2};
+  RecordingConsole out;
+  std::string a0 = "Trimsense", a1 = "-c1";
+  char* argv[] = {a0.data(), a1.data()};
+  EXPECT_EQ(RunTrimsense(2, argv, refusing, out), kExitPortOpenError);
+  EXPECT_EQ(out.output, "..port open error\n.exit\n");
+  EXPECT_EQ(refusing.releases, 1);
+}
+
+TEST_F(ProgramFlowTest, TestOnlyAndTestFailures) {
+  EXPECT_EQ(Run({"-c1", "-tC"}), kExitSuccess);
+  EXPECT_EQ(console.output, "...\nCommunication test start\n...\nCommunication test success\n\n.exit\n");
+  EXPECT_TRUE(printer.written.size() == 3u);
+
+  FakePrinter other;
+  other.answer = [](const ByteArray& c) {
+    return c == commands::kModelQuery ? std::vector<ByteArray>{FakePrinter::ModelReply('!')}
+                                      : FakePrinter::DefaultAnswer(c, 0);
+  };
+  RecordingConsole out;
+  std::string a0 = "Trimsense", a1 = "-c1";
+  char* argv[] = {a0.data(), a1.data()};
+  EXPECT_EQ(RunTrimsense(2, argv, other, out), kExitOtherModel);
+  EXPECT_NE(out.output.find("Communication test false:6\n\n.exit\n"), std::string::npos);
+  EXPECT_EQ(out.output.find("Slip Paper"), std::string::npos);
+}
+
+TEST_F(ProgramFlowTest, FailedAdjustmentSkipsTheReconnect) {
+  printer.failWrite = [](const ByteArray& c) { return c == commands::BuildFrame(commands::kFrameAfterWrite); };
+  EXPECT_EQ(Run({"-c1"}), kExitCommunication);
+  EXPECT_NE(console.output.find("......\nSlip Paper Sensor Adjustment false:3\n\n.exit\n"), std::string::npos);
+  EXPECT_EQ(console.output.find("waite"), std::string::npos);
+  EXPECT_EQ(printer.opens, 1);
+}
+
+TEST_F(ProgramFlowTest, PrinterThatNeverComesBack) {
+  printer.openResults = {0, 2};  // the first open works, every reopen fails
+  EXPECT_EQ(Run({"-c1"}), kExitSuccess);
+  const std::string tail = "waite printer reconnect\n" + std::string(20, '.') + "reconnect timeout.\n.exit\n";
+  ASSERT_GE(console.output.size(), tail.size());
+  EXPECT_EQ(console.output.substr(console.output.size() - tail.size()), tail);
+  EXPECT_EQ(printer.opens, 21);
+  EXPECT_EQ(std::count(console.sleeps.begin(), console.sleeps.end(), kReconnectPauseMs), 20);
+}
+
+TEST_F(ProgramFlowTest, ReconnectRetestsUntilThePrinterAnswers) {
+  // After the reset the printer is silent for two attempts, then answers.
+  const PortSettings settings = MakeZeroPortSettings();
+  FakePrinter port;
+  port.answer = [&port](const ByteArray& c) {
+    return port.opens < 3 ? std::vector<ByteArray>{} : FakePrinter::DefaultAnswer(c, 0);
+  };
+  RecordingConsole out;
+  EXPECT_EQ(WaitPrinterReconnect(port, settings, out), 0);
+  EXPECT_EQ(port.opens, 3);
+  EXPECT_EQ(port.closes, 3);  // once before waiting, once after each failed test
+  EXPECT_EQ(out.output, "waite printer reset\nwaite printer reconnect\n.\n..\n....\n");
+}
+
+}  // namespace
+}  // namespace tw::console
