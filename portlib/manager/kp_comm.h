@@ -290,6 +290,7 @@ class KPComm {
   Result ReadReply(std::vector<uint8_t>& reply, uint32_t maxBytes);
   Result SendCommand(const std::vector<uint8_t>& bytes);
   void SwitchLegacyServices(bool start);
+  void ReadTimeoutFields(int32_t& readTimeout, int32_t& writeTimeout, int32_t& routeKind) const;
 
   std::unique_ptr<CServiceCommBase> portService_;
   std::unique_ptr<CServiceCommBase> driverPath_;
@@ -307,7 +308,8 @@ class KPComm {
   std::vector<PortSettings> usbDevices_;
   CBlockQueue rawQueue_;
   CBlockQueue replyQueue_;
-  std::mutex initLock_;
+  std::recursive_mutex initLock_;
+  bool initializing_ = false;  // under initLock_: a re-entrant call returns at once
   std::atomic<bool> initialized_{false};
   std::atomic<bool> slipSeries_{false};
   mutable std::mutex callbackLock_;

@@ -1,0 +1,147 @@
+// Status handling of the port manager: status bytes to status codes, and the
+// client's status, battery and raw status callbacks.
+
+#include "portlib/manager/kp_comm.h"
+
+namespace tw::portwire {
+
+int32_t KPComm::TranslateStatus(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t /*b3*/) const {
+  // Two bits of the third byte mean different things per printer family.
+  uint8_t m1 = 0x03, m2 = 0x0C;
+  if (modelType_.load() == 1) {
+    m1 = 0x02;
+    m2 = 0x08;
+  } else if (slipSeries_.load()) {
+    m1 = 0x01;
+    m2 = 0x04;
+  }
+  if (b1 & 0x20) return 3;
+  if (b1 & 0x40) return 5;
+  if (b0 & 0x20) return 6;
+  if (b2 & m2) return 7;
+  if (b1 & 0x08) return 9;
+  if (b0 & 0x40) return 14;
+  if (b0 & 0x08) return 16;
+  if ((b1 & 0x04) && (b2 & 0x01)) return 17;
+  if (b2 & m1) return 18;
+  return 0;
+}
+
+void KPComm::DispatchStatus(int32_t eventKind, const uint8_t* bytes, uint32_t length) {
+  if (eventKind == kStatusEvent) {
+    if (bytes != nullptr && length == 4) {
+      int32_t status = 0;
+      int32_t rawKind = 1;
+      if (bytes[0] == 0x35) {
+        // A "5" report carries its own condition bits in the second byte.
+        const uint8_t b1 = bytes[1];
+        status = (b1 & 0x04) ? 10 : (b1 & 0x02) ? 12 : (b1 & 0x20) ? 15 : (b1 & 0x01) ? 20 : 100;
+        rawKind = 2;
+      } else {
+        status = TranslateStatus(bytes[0], bytes[1], bytes[2], bytes[3]);
+      }
+      status_.store(status);
+      NotifyRawStatus(rawKind, bytes);
+      NotifyStatus(status);
+    }
+    statusArrived_.Set();
+  } else if (eventKind == kBatteryEvent) {
+    if (bytes != nullptr && length == 5) {
+      DeliverBattery(static_cast<uint16_t>(bytes[3] * 256 + bytes[2]));
+    } else {
+      statusArrived_.Set();
+    }
+  }
+}
+
+void KPComm::DeliverBattery(uint16_t battery) {
+  BatteryStatusProc proc = nullptr;
+  void* user = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(callbackLock_);
+    batteryValue_ = battery;
+    proc = batteryProc_;
+    user = userData_;
+  }
+  if (proc != nullptr) proc(battery, user);
+  statusArrived_.Set();
+}
+
+void KPComm::NotifyStatus(int32_t status) {
+  StatusProc proc = nullptr;
+  void* user = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(callbackLock_);
+    proc = statusProc_;
+    user = userData_;
+  }
+  if (proc != nullptr) proc(status, user);
+}
+
+void KPComm::NotifyRawStatus(int32_t kind, const uint8_t* bytes) {
+  RawStatusProc proc = nullptr;
+  void* user = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(callbackLock_);
+    proc = rawStatusProc_;
+    user = userData_;
+  }
+  if (proc != nullptr) proc(kind, bytes, user);
+}
+
+bool KPComm::HasStatusCallback() const {
+  std::lock_guard<std::mutex> guard(callbackLock_);
+  return statusProc_ != nullptr;
+}
+
+uint16_t KPComm::BatteryValue() const {
+  std::lock_guard<std::mutex> guard(callbackLock_);
+  return batteryValue_;
+}
+
+void KPComm::RegisterStatusProc(StatusProc proc, void* user) {
+  EnsureInitialized();
+  {
+    std::lock_guard<std::mutex> guard(callbackLock_);
+    statusProc_ = proc;
+    userData_ = user;
+  }
+  if (proc != nullptr) proc(status_.load(), user);
+}
+
+void KPComm::UnregisterStatusProc() {
+  EnsureInitialized();
+  std::lock_guard<std::mutex> guard(callbackLock_);
+  statusProc_ = nullptr;
+}
+
+void KPComm::RegisterBatStatusProc(BatteryStatusProc proc, void* user) {
+  EnsureInitialized();
+  uint16_t battery = 0;
+  {
+    std::lock_guard<std::mutex> guard(callbackLock_);
+    batteryProc_ = proc;
+    userData_ = user;
+    battery = batteryValue_;
+  }
+  if (proc != nullptr) proc(battery, user);
+}
+
+void KPComm::UnregisterBatStatusProc() {
+  EnsureInitialized();
+  std::lock_guard<std::mutex> guard(callbackLock_);
+  batteryProc_ = nullptr;
+}
+
+void KPComm::RegistRawStatusCallBack(RawStatusProc proc, void* user) {
+  std::lock_guard<std::mutex> guard(callbackLock_);
+  rawStatusProc_ = proc;
+  userData_ = user;
+}
+
+void KPComm::UnregistRawStatusCallback() {
+  std::lock_guard<std::mutex> guard(callbackLock_);
+  rawStatusProc_ = nullptr;
+}
+
+}  // namespace tw::portwire
