@@ -1,0 +1,164 @@
+#include "platform/udp_socket.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+namespace tw::platform {
+
+namespace {
+
+sockaddr_in ToSockaddr(const Ipv4Endpoint& e) {
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(e.port);
+  sa.sin_addr.s_addr = e.address;
+  return sa;
+}
+
+int Fd(std::intptr_t h) { return static_cast<int>(h); }
+
+}  // namespace
+
+std::uint32_t Ipv4Address(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
+  const std::uint8_t bytes[4] = {a, b, c, d};
+  std::uint32_t v = 0;
+  std::memcpy(&v, bytes, 4);
+  return v;
+}
+
+bool ParseIpv4(const char* text, std::uint32_t& address) {
+  if (!text) return false;
+  in_addr a{};
+  if (inet_pton(AF_INET, text, &a) != 1) return false;
+  address = a.s_addr;
+  return true;
+}
+
+int SocketsStartup() { return 0; }
+int SocketsCleanup() { return 0; }
+
+UdpSocket::~UdpSocket() { Close(); }
+
+UdpSocket::UdpSocket(UdpSocket&& other) noexcept
+    : handle_(std::exchange(other.handle_, kInvalid)), lastError_(other.lastError_) {}
+
+UdpSocket& UdpSocket::operator=(UdpSocket&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = std::exchange(other.handle_, kInvalid);
+    lastError_ = other.lastError_;
+  }
+  return *this;
+}
+
+UdpSocket UdpSocket::Open(int* error) {
+  const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    if (error) *error = errno;
+    return UdpSocket();
+  }
+  if (error) *error = 0;
+  return UdpSocket(fd);
+}
+
+bool UdpSocket::SetBroadcast(bool on) {
+  const int v = on ? 1 : 0;
+  if (::setsockopt(Fd(handle_), SOL_SOCKET, SO_BROADCAST, &v, sizeof v) != 0) {
+    lastError_ = errno;
+    return false;
+  }
+  return true;
+}
+
+bool UdpSocket::SetReuseAddress(bool on) {
+  const int v = on ? 1 : 0;
+  if (::setsockopt(Fd(handle_), SOL_SOCKET, SO_REUSEADDR, &v, sizeof v) != 0) {
+    lastError_ = errno;
+    return false;
+  }
+  return true;
+}
+
+bool UdpSocket::Bind(const Ipv4Endpoint& local) {
+  const sockaddr_in sa = ToSockaddr(local);
+  if (::bind(Fd(handle_), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
+    lastError_ = errno;
+    return false;
+  }
+  return true;
+}
+
+bool UdpSocket::LocalEndpoint(Ipv4Endpoint& local) const {
+  sockaddr_in sa{};
+  socklen_t len = sizeof sa;
+  if (::getsockname(Fd(handle_), reinterpret_cast<sockaddr*>(&sa), &len) != 0) return false;
+  local.address = sa.sin_addr.s_addr;
+  local.port = ntohs(sa.sin_port);
+  return true;
+}
+
+int UdpSocket::SendTo(const void* data, std::size_t length, const Ipv4Endpoint& to) {
+  const sockaddr_in sa = ToSockaddr(to);
+  ssize_t n;
+  do {
+    n = ::sendto(Fd(handle_), data, length, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    lastError_ = errno;
+    return -1;
+  }
+  return static_cast<int>(n);
+}
+
+WaitResult UdpSocket::WaitReadable(std::chrono::microseconds limit) {
+  using namespace std::chrono;
+  if (limit.count() < 0) limit = microseconds(0);
+  const auto deadline = steady_clock::now() + limit;
+  for (;;) {
+    const auto left = duration_cast<milliseconds>(deadline - steady_clock::now() + microseconds(999));
+    pollfd p{Fd(handle_), POLLIN, 0};
+    const int rc = ::poll(&p, 1, static_cast<int>(left.count() < 0 ? 0 : left.count()));
+    if (rc > 0) return WaitResult::kReadable;
+    if (rc == 0) return WaitResult::kTimeout;
+    if (errno == EINTR) continue;
+    lastError_ = errno;
+    return WaitResult::kError;
+  }
+}
+
+int UdpSocket::ReceiveFrom(void* buffer, std::size_t capacity, Ipv4Endpoint* from) {
+  sockaddr_in sa{};
+  socklen_t len = sizeof sa;
+  ssize_t n;
+  do {
+    n = ::recvfrom(Fd(handle_), buffer, capacity, 0, reinterpret_cast<sockaddr*>(&sa), &len);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    lastError_ = errno;
+    return -1;
+  }
+  if (from) {
+    from->address = sa.sin_addr.s_addr;
+    from->port = ntohs(sa.sin_port);
+  }
+  return static_cast<int>(n);
+}
+
+bool UdpSocket::Close() {
+  if (handle_ == kInvalid) return true;
+  const int fd = Fd(std::exchange(handle_, kInvalid));
+  if (::close(fd) != 0) {
+    lastError_ = errno;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace tw::platform

@@ -1,0 +1,184 @@
+#include "platform/udp_socket.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <mswsock.h>
+
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+#ifndef SIO_UDP_CONNRESET
+#define SIO_UDP_CONNRESET _WSAIOW(IOC_VENDOR, 12)
+#endif
+
+namespace tw::platform {
+
+namespace {
+
+sockaddr_in ToSockaddr(const Ipv4Endpoint& e) {
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(e.port);
+  sa.sin_addr.s_addr = e.address;
+  return sa;
+}
+
+SOCKET Sock(std::intptr_t h) { return static_cast<SOCKET>(h); }
+
+}  // namespace
+
+std::uint32_t Ipv4Address(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
+  const std::uint8_t bytes[4] = {a, b, c, d};
+  std::uint32_t v = 0;
+  std::memcpy(&v, bytes, 4);
+  return v;
+}
+
+bool ParseIpv4(const char* text, std::uint32_t& address) {
+  if (!text) return false;
+  unsigned parts[4];
+  int used = 0;
+  char tail = 0;
+  if (std::sscanf(text, "%u.%u.%u.%u%n%c", &parts[0], &parts[1], &parts[2], &parts[3], &used, &tail) != 4) {
+    return false;
+  }
+  for (unsigned p : parts) {
+    if (p > 255) return false;
+  }
+  address = Ipv4Address(static_cast<std::uint8_t>(parts[0]), static_cast<std::uint8_t>(parts[1]),
+                        static_cast<std::uint8_t>(parts[2]), static_cast<std::uint8_t>(parts[3]));
+  return true;
+}
+
+int SocketsStartup() {
+  WSADATA data;
+  return WSAStartup(MAKEWORD(1, 1), &data);
+}
+
+int SocketsCleanup() { return WSACleanup() == 0 ? 0 : WSAGetLastError(); }
+
+UdpSocket::~UdpSocket() { Close(); }
+
+UdpSocket::UdpSocket(UdpSocket&& other) noexcept
+    : handle_(std::exchange(other.handle_, kInvalid)), lastError_(other.lastError_) {}
+
+UdpSocket& UdpSocket::operator=(UdpSocket&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = std::exchange(other.handle_, kInvalid);
+    lastError_ = other.lastError_;
+  }
+  return *this;
+}
+
+UdpSocket UdpSocket::Open(int* error) {
+  const SOCKET s = ::socket(AF_INET, SOCK_DGRAM, 0);
+  if (s == INVALID_SOCKET) {
+    if (error) *error = WSAGetLastError();
+    return UdpSocket();
+  }
+  // An ICMP "port unreachable" for an earlier datagram would otherwise make the
+  // next recvfrom fail; unconnected sockets on other systems never see it.
+  BOOL report = FALSE;
+  DWORD returned = 0;
+  WSAIoctl(s, SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &returned, nullptr, nullptr);
+  if (error) *error = 0;
+  return UdpSocket(static_cast<std::intptr_t>(s));
+}
+
+bool UdpSocket::SetBroadcast(bool on) {
+  const BOOL v = on ? TRUE : FALSE;
+  if (::setsockopt(Sock(handle_), SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&v), sizeof v) != 0) {
+    lastError_ = WSAGetLastError();
+    return false;
+  }
+  return true;
+}
+
+bool UdpSocket::SetReuseAddress(bool on) {
+  const BOOL v = on ? TRUE : FALSE;
+  if (::setsockopt(Sock(handle_), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&v), sizeof v) != 0) {
+    lastError_ = WSAGetLastError();
+    return false;
+  }
+  return true;
+}
+
+bool UdpSocket::Bind(const Ipv4Endpoint& local) {
+  const sockaddr_in sa = ToSockaddr(local);
+  if (::bind(Sock(handle_), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
+    lastError_ = WSAGetLastError();
+    return false;
+  }
+  return true;
+}
+
+bool UdpSocket::LocalEndpoint(Ipv4Endpoint& local) const {
+  sockaddr_in sa{};
+  int len = sizeof sa;
+  if (::getsockname(Sock(handle_), reinterpret_cast<sockaddr*>(&sa), &len) != 0) return false;
+  local.address = sa.sin_addr.s_addr;
+  local.port = ntohs(sa.sin_port);
+  return true;
+}
+
+int UdpSocket::SendTo(const void* data, std::size_t length, const Ipv4Endpoint& to) {
+  const sockaddr_in sa = ToSockaddr(to);
+  const int n = ::sendto(Sock(handle_), static_cast<const char*>(data), static_cast<int>(length), 0,
+                         reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+  if (n == SOCKET_ERROR) {
+    lastError_ = WSAGetLastError();
+    return -1;
+  }
+  return n;
+}
+
+WaitResult UdpSocket::WaitReadable(std::chrono::microseconds limit) {
+  if (limit.count() < 0) limit = std::chrono::microseconds(0);
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(Sock(handle_), &readable);
+  timeval tv{};
+  tv.tv_sec = static_cast<long>(limit.count() / 1000000);
+  tv.tv_usec = static_cast<long>(limit.count() % 1000000);
+  const int rc = ::select(0, &readable, nullptr, nullptr, &tv);
+  if (rc == SOCKET_ERROR) {
+    lastError_ = WSAGetLastError();
+    return WaitResult::kError;
+  }
+  return rc > 0 ? WaitResult::kReadable : WaitResult::kTimeout;
+}
+
+int UdpSocket::ReceiveFrom(void* buffer, std::size_t capacity, Ipv4Endpoint* from) {
+  sockaddr_in sa{};
+  int len = sizeof sa;
+  int n = ::recvfrom(Sock(handle_), static_cast<char*>(buffer), static_cast<int>(capacity), 0,
+                     reinterpret_cast<sockaddr*>(&sa), &len);
+  if (n == SOCKET_ERROR) {
+    const int err = WSAGetLastError();
+    // A datagram longer than the buffer arrives truncated, as on other systems.
+    if (err != WSAEMSGSIZE) {
+      lastError_ = err;
+      return -1;
+    }
+    n = static_cast<int>(capacity);
+  }
+  if (from) {
+    from->address = sa.sin_addr.s_addr;
+    from->port = ntohs(sa.sin_port);
+  }
+  return n;
+}
+
+bool UdpSocket::Close() {
+  if (handle_ == kInvalid) return true;
+  const SOCKET s = Sock(std::exchange(handle_, kInvalid));
+  if (::closesocket(s) != 0) {
+    lastError_ = WSAGetLastError();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace tw::platform
