@@ -1,0 +1,195 @@
+// Status translation and dispatch to the client's callbacks.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <future>
+
+#include "portlib/manager/tests/scripted_backend.h"
+
+namespace tw::portwire {
+namespace {
+
+using testing::ManagerRig;
+
+struct TranslateCase {
+  uint8_t b[4];
+  int32_t plain;      // model type 0, not the slip series
+  int32_t slip;       // slip series
+  int32_t modelOne;   // model type 1
+};
+
+TEST(TranslateStatus, FirstMatchingRuleWinsWithFamilyMasks) {
+  const TranslateCase cases[] = {
+      {{0x00, 0x20, 0x00, 0x00}, 3, 3, 3},
+      {{0x08, 0x20, 0x00, 0x00}, 3, 3, 3},    // rule 1 before rule 7
+      {{0x00, 0x40, 0x00, 0x00}, 5, 5, 5},
+      {{0x20, 0x00, 0x00, 0x00}, 6, 6, 6},
+      {{0x00, 0x00, 0x04, 0x00}, 7, 7, 0},    // m2 = 0x0C / 0x04 / 0x08
+      {{0x00, 0x00, 0x08, 0x00}, 7, 0, 7},
+      {{0x00, 0x08, 0x00, 0x00}, 9, 9, 9},
+      {{0x40, 0x00, 0x00, 0x00}, 14, 14, 14},
+      {{0x08, 0x00, 0x00, 0x00}, 16, 16, 16},
+      {{0x00, 0x04, 0x01, 0x00}, 17, 17, 17},
+      {{0x00, 0x00, 0x02, 0x00}, 18, 0, 18},  // m1 = 0x03 / 0x01 / 0x02
+      {{0x00, 0x00, 0x01, 0x00}, 18, 18, 0},
+      {{0x00, 0x00, 0x00, 0xFF}, 0, 0, 0},
+  };
+  ManagerRig plain, slip, modelOne;
+  // The slip series is switched on by opening a port of a "KP-S" model.
+  PortSettings s = MakeDefaultPortSettings();
+  SetText(s.modelName, u"KP-S410");
+  ASSERT_EQ(slip.m().SetPort(&s), kResultOk);
+  ASSERT_EQ(slip.m().Open(1), kResultOk);
+  ASSERT_TRUE(slip.m().SlipSeries());
+  modelOne.m().SetModelType(1);
+  for (const TranslateCase& c : cases) {
+    SCOPED_TRACE(::testing::Message() << std::hex << int(c.b[0]) << " " << int(c.b[1]) << " " << int(c.b[2]));
+    EXPECT_EQ(plain.m().TranslateStatus(c.b[0], c.b[1], c.b[2], c.b[3]), c.plain);
+    EXPECT_EQ(slip.m().TranslateStatus(c.b[0], c.b[1], c.b[2], c.b[3]), c.slip);
+    EXPECT_EQ(modelOne.m().TranslateStatus(c.b[0], c.b[1], c.b[2], c.b[3]), c.modelOne);
+  }
+}
+
+TEST(TranslateStatus, ShortOrOtherModelNamesKeepThePlainFamily) {
+  for (const char16_t* model : {u"KP-", u"", u"kp-s410", u"KP-T10"}) {
+    ManagerRig rig;
+    PortSettings s = MakeDefaultPortSettings();
+    SetText(s.modelName, model);
+    rig.m().SetPort(&s);
+    rig.m().Open(1);
+    EXPECT_FALSE(rig.m().SlipSeries());
+    EXPECT_EQ(rig.m().TranslateStatus(0, 0, 0x02, 0), 18);
+  }
+}
+
+struct Seen {
+  std::vector<std::pair<int32_t, void*>> status;
+  std::vector<std::pair<uint32_t, void*>> battery;
+  std::vector<std::pair<int32_t, std::vector<uint8_t>>> raw;
+  KPComm* manager = nullptr;
+  bool lockFreeInCallback = true;
+};
+Seen* g_seen = nullptr;
+
+void OnStatus(int32_t status, void* user) {
+  g_seen->status.emplace_back(status, user);
+  // Takes the callback lock: would hang if the caller still held it.
+  g_seen->lockFreeInCallback = g_seen->manager->HasStatusCallback() && g_seen->lockFreeInCallback;
+}
+void OnBattery(uint32_t battery, void* user) {
+  g_seen->battery.emplace_back(battery, user);
+  g_seen->manager->RegistRawStatusCallBack(nullptr, user);  // re-entry into the lock
+}
+void OnRaw(int32_t kind, const uint8_t* bytes, void*) {
+  g_seen->raw.emplace_back(kind, bytes ? std::vector<uint8_t>(bytes, bytes + 4) : std::vector<uint8_t>{});
+}
+
+class DispatchStatusTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    seen_.manager = &rig_.m();
+    g_seen = &seen_;
+  }
+  void TearDown() override { g_seen = nullptr; }
+
+  // Runs a dispatch on another thread, as a backend does, and fails instead of
+  // hanging when a callback deadlocks on the callback lock.
+  void Dispatch(int32_t kind, std::vector<uint8_t> bytes) {
+    auto done = std::async(std::launch::async, [&] {
+      rig_.m().DispatchStatus(kind, bytes.data(), static_cast<uint32_t>(bytes.size()));
+    });
+    if (done.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+      ADD_FAILURE() << "status dispatch deadlocked";
+      std::_Exit(1);
+    }
+  }
+
+  ManagerRig rig_;
+  Seen seen_;
+  int user_ = 0;
+};
+
+TEST_F(DispatchStatusTest, RegistrationCallsAtOnceWithCurrentValues) {
+  rig_.m().RegisterStatusProc(OnStatus, &user_);
+  ASSERT_EQ(seen_.status.size(), 1u);
+  EXPECT_EQ(seen_.status[0], std::make_pair(kStatusNone, static_cast<void*>(&user_)));
+  rig_.m().RegisterBatStatusProc(OnBattery, &user_);
+  ASSERT_EQ(seen_.battery.size(), 1u);
+  EXPECT_EQ(seen_.battery[0].first, 0u);
+  rig_.m().RegistRawStatusCallBack(OnRaw, &user_);
+  EXPECT_TRUE(seen_.raw.empty());  // no immediate call for the raw callback
+}
+
+TEST_F(DispatchStatusTest, AutomaticStatusGoesToRawThenStatusCallback) {
+  rig_.m().RegisterStatusProc(OnStatus, &user_);
+  rig_.m().RegistRawStatusCallBack(OnRaw, &user_);
+  seen_.status.clear();
+  Dispatch(kStatusEvent, {0x08, 0x00, 0x00, 0x00});
+  EXPECT_EQ(rig_.m().Status(), 16);
+  ASSERT_EQ(seen_.raw.size(), 1u);
+  EXPECT_EQ(seen_.raw[0].first, 1);
+  EXPECT_EQ(seen_.raw[0].second, (std::vector<uint8_t>{0x08, 0, 0, 0}));
+  ASSERT_EQ(seen_.status.size(), 1u);
+  EXPECT_EQ(seen_.status[0], std::make_pair(16, static_cast<void*>(&user_)));
+  EXPECT_TRUE(seen_.lockFreeInCallback);
+  EXPECT_TRUE(rig_.m().StatusArrivedEvent().IsSet());
+}
+
+TEST_F(DispatchStatusTest, FiveReportsHaveTheirOwnCodes) {
+  rig_.m().RegistRawStatusCallBack(OnRaw, &user_);
+  const std::pair<uint8_t, int32_t> cases[] = {{0x04, 10}, {0x06, 10}, {0x02, 12}, {0x20, 15},
+                                               {0x01, 20}, {0x00, 100}, {0x40, 100}};
+  for (auto [b1, expected] : cases) {
+    Dispatch(kStatusEvent, {0x35, b1, 0x00, 0x00});
+    EXPECT_EQ(rig_.m().Status(), expected) << int(b1);
+    EXPECT_EQ(seen_.raw.back().first, 2);
+  }
+}
+
+TEST_F(DispatchStatusTest, BatteryReportAndMalformedPackets) {
+  rig_.m().RegisterBatStatusProc(OnBattery, &user_);
+  rig_.m().RegisterStatusProc(OnStatus, &user_);
+  seen_.battery.clear();
+  seen_.status.clear();
+  Dispatch(kBatteryEvent, {0x37, 0x45, 0x31, 0x33, 0x00});
+  ASSERT_EQ(seen_.battery.size(), 1u);
+  EXPECT_EQ(seen_.battery[0].first, 0x3331u);
+  EXPECT_EQ(rig_.m().BatteryValue(), 0x3331);
+
+  // Wrong lengths change nothing but still signal that a status arrived.
+  rig_.m().SetStatus(7);
+  rig_.m().StatusArrivedEvent().Reset();
+  Dispatch(kStatusEvent, {0x08, 0x00, 0x00});
+  EXPECT_TRUE(rig_.m().StatusArrivedEvent().IsSet());
+  rig_.m().StatusArrivedEvent().Reset();
+  Dispatch(kBatteryEvent, {0x37, 0x45, 0x31, 0x33});
+  EXPECT_TRUE(rig_.m().StatusArrivedEvent().IsSet());
+  rig_.m().DispatchStatus(kStatusEvent, nullptr, 4);
+  EXPECT_EQ(rig_.m().Status(), 7);
+  EXPECT_EQ(seen_.battery.size(), 1u);
+  EXPECT_TRUE(seen_.status.empty());
+
+  // Other kinds are ignored entirely.
+  rig_.m().StatusArrivedEvent().Reset();
+  Dispatch(0x50002, {0x08, 0x00, 0x00, 0x00});
+  EXPECT_FALSE(rig_.m().StatusArrivedEvent().IsSet());
+  EXPECT_EQ(rig_.m().Status(), 7);
+}
+
+TEST_F(DispatchStatusTest, UnregisteredCallbacksAreNotCalled) {
+  rig_.m().RegisterStatusProc(OnStatus, &user_);
+  rig_.m().RegistRawStatusCallBack(OnRaw, &user_);
+  rig_.m().UnregisterStatusProc();
+  rig_.m().UnregistRawStatusCallback();
+  seen_.status.clear();
+  Dispatch(kStatusEvent, {0x00, 0x20, 0x00, 0x00});
+  EXPECT_EQ(rig_.m().Status(), 3);
+  EXPECT_TRUE(seen_.status.empty());
+  EXPECT_TRUE(seen_.raw.empty());
+  EXPECT_FALSE(rig_.m().HasStatusCallback());
+}
+
+}  // namespace
+}  // namespace tw::portwire
