@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -34,7 +35,10 @@ class TrimsenseBinary : public ::testing::Test {
   }
   tw::platform::ProcessResult Run(std::vector<std::string> args, const char* mode = "ok") {
     tw::platform::SetEnv("TRIMSENSE_DOUBLE", std::string(mode));
-    return tw::platform::RunProcess(program_, args, true);
+    auto result = tw::platform::RunProcess(program_, args, true);
+    // Windows writes its console text with CR LF line ends.
+    std::erase(result.output, '\r');
+    return result;
   }
   fs::path dir_;
   fs::path program_;
