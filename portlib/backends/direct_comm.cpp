@@ -1,0 +1,316 @@
+#include "portlib/backends/direct_comm.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+#include "platform/icmp_echo.h"
+#include "portlib/backends/open_block_builder.h"
+#include "portlib/manager/kp_comm.h"
+
+namespace tw::portwire {
+namespace {
+
+constexpr int32_t kLibLinked = 1;
+constexpr int32_t kLibLinkedToo = 100;
+constexpr int32_t kLibTimeout = 1000;
+
+}  // namespace
+
+CDirectComm::CDirectComm(DirectCommOptions options) : options_(std::move(options)) {
+  if (!options_.reachable) {
+    options_.reachable = [](std::string_view ipv4, int timeoutMs) {
+      return platform::IcmpEchoReachable(ipv4, timeoutMs);
+    };
+  }
+}
+
+CDirectComm::~CDirectComm() {
+  Unload();
+  JoinStaleMonitors(true);
+  JoinNotifiers(true);
+  TearDownDeviceChangeNotification();
+}
+
+void CDirectComm::SetUpDeviceChangeNotification() {
+  // Arrival and removal of USB printers and serial ports: registered by the
+  // device-change handling once it exists. Nothing to do yet.
+}
+
+void CDirectComm::TearDownDeviceChangeNotification() {}
+
+bool CDirectComm::Load() {
+  if (library_.IsLoaded()) return true;
+  platform::Module module = platform::Module::Load(options_.libraryName);
+  if (!module.IsLoaded()) return false;
+
+  LnkioEntryPoints api;
+  api.open = module.Function<LnkioEntryPoints::OpenFn>("LNKIO_Open");
+  api.write = module.Function<LnkioEntryPoints::WriteFn>("LNKIO_Write");
+  api.read = module.Function<LnkioEntryPoints::ReadFn>("LNKIO_Read");
+  api.close = module.Function<LnkioEntryPoints::VoidFn>("LNKIO_Close");
+  api.setNoFlow = module.Function<LnkioEntryPoints::SetNoFlowFn>("LNKIO_SetNoFlow");
+  api.getIsOnLine = module.Function<LnkioEntryPoints::VoidFn>("LNKIO_GetIsOnLine");
+  api.getIsOpen = module.Function<LnkioEntryPoints::VoidFn>("LNKIO_GetIsOpen");
+  api.terminate = module.Function<LnkioEntryPoints::VoidFn>("LNKIO_Terminate");
+  bool complete = api.open && api.write && api.read && api.close && api.setNoFlow && api.getIsOnLine &&
+                  api.getIsOpen && api.terminate;
+  // Never called, but a library without them is not the one we expect.
+  for (const char* name : {"FirmwareCompare", "FirmwareUpdate", "RegisteredCallbackProgress", "GetFirmware",
+                           "FirmwareUpload"}) {
+    complete = complete && module.Symbol(name) != nullptr;
+  }
+  if (!complete) return false;  // `module` frees the library
+  api.waitReadable = module.Function<LnkioEntryPoints::WaitReadableFn>("LNKIO_WaitReadable");
+
+  api_ = api;
+  library_ = std::move(module);
+  SetUpDeviceChangeNotification();
+
+  // The library expects one call right after loading; its result means nothing.
+  {
+    std::lock_guard<std::mutex> lock(linkLock_);
+    block_.kind = lnkio::kLinkPriming;
+    blockKind_.store(block_.kind);
+  }
+  OpenLink();
+  return true;
+}
+
+bool CDirectComm::BuildOpenBlock() {
+  if (Owner() == nullptr) return false;
+  const PortSettings settings = Owner()->CurrentSettings();
+  std::lock_guard<std::mutex> lock(linkLock_);
+  if (!portwire::BuildOpenBlock(settings, block_)) return false;
+  blockKind_.store(block_.kind);
+  return true;
+}
+
+lnkio::LinkOpenBlock CDirectComm::OpenBlock() const {
+  std::lock_guard<std::mutex> lock(linkLock_);
+  return block_;
+}
+
+int32_t CDirectComm::OpenLink() {
+  if (api_.open == nullptr) return -1;
+  std::lock_guard<std::mutex> lock(linkLock_);
+  return api_.open(&block_);
+}
+
+std::string CDirectComm::BlockAddressText() const {
+  const lnkio::LinkOpenBlock b = OpenBlock();
+  return std::to_string(b.ipv4[0]) + "." + std::to_string(b.ipv4[1]) + "." + std::to_string(b.ipv4[2]) + "." +
+         std::to_string(b.ipv4[3]);
+}
+
+bool CDirectComm::IsReachable() {
+  if (blockKind_.load() != lnkio::kLinkNetwork) return true;
+  // The address of the link itself, so the echo and the link never disagree.
+  return options_.reachable(BlockAddressText(), kEchoTimeoutMs);
+}
+
+Result CDirectComm::TranslateResult(int32_t libraryCode) {
+  if (libraryCode == kLibLinked || libraryCode == kLibLinkedToo) return kResultOk;
+  if (libraryCode == kLibTimeout) return kResultTimeout;
+  return kResultFailed;
+}
+
+Result CDirectComm::Open(int32_t /*mode*/) {
+  if (!library_.IsLoaded() || Owner() == nullptr) return kResultFailed;
+  if (!BuildOpenBlock()) return kResultFailed;
+  KPComm& owner = *Owner();
+
+  int32_t code = OpenLink();
+  SetOpenState(1);
+  owner.SetStatus(kStatusLinkLost);
+  if (TranslateResult(code) == kResultOk) {
+    SetLinkUp(1);
+    StartMonitor();
+    return kResultOk;
+  }
+
+  const PortSettings settings = owner.CurrentSettings();
+  const std::u16string_view type = GetText(settings.portType);
+  if (type == u"NET" || type == u"BT") {
+    if (TranslateResult(code) != kResultTimeout) {
+      // The link is made by the next Write.
+      SetLinkUp(0);
+      StartMonitor();
+      return kResultOk;
+    }
+  } else if (type == u"USB") {
+    if (TranslateResult(code) != kResultTimeout) {
+      // The printer may be attached in the other USB class.
+      int32_t newClass;
+      {
+        std::lock_guard<std::mutex> lock(linkLock_);
+        if (block_.kind == lnkio::kLinkUsbVendor) {
+          block_.kind = lnkio::kLinkUsbPrinter;
+          newClass = 1;
+        } else {
+          block_.kind = lnkio::kLinkUsbVendor;
+          newClass = 0;
+        }
+        blockKind_.store(block_.kind);
+      }
+      owner.ModifyCurrentSettings([newClass](PortSettings& s) { s.usbClass = newClass; });
+      code = OpenLink();
+      const Result r = TranslateResult(code);
+      if (r == kResultOk) {
+        SetLinkUp(1);
+        StartMonitor();
+        return kResultOk;
+      }
+      if (r != kResultTimeout) {
+        SetLinkUp(0);
+        return kResultOk;
+      }
+    }
+  }
+  // COM and LPT on any failure; the others on a time-out. (Port types
+  // other than the five were refused by BuildOpenBlock.)
+  Close();
+  owner.Purge();
+  return kResultCannotLink;
+}
+
+Result CDirectComm::Close() {
+  if (!library_.IsLoaded()) {
+    const int32_t was = OpenState();
+    SetOpenState(kClosedState);
+    return was == kClosedState ? kResultNotOpen : kResultOk;
+  }
+  // Closed first, so that nothing the monitor still does on its way out
+  // (a status-enabling write) makes the link again.
+  SetOpenState(kClosedState);
+  std::shared_ptr<MonitorRun> run = DetachMonitor();
+  // Closing the link also wakes a monitor waiting in LNKIO_WaitReadable; the
+  // monitor checks its stop flag under the same lock before it would open
+  // a link, so no link survives this.
+  {
+    std::lock_guard<std::mutex> lock(linkLock_);
+    api_.close();
+    SetLinkUp(0);
+  }
+  WaitForMonitor(run, kStopWaitMs);
+  return kResultOk;
+}
+
+Result CDirectComm::Read(uint8_t* buffer, uint32_t size, uint32_t* outLength, int32_t timeoutMs) {
+  if (buffer == nullptr && size != 0) return kResultInvalidArgument;
+  if (!library_.IsLoaded() || LinkUp() == 0 || Owner() == nullptr) return kResultFailed;
+  if (!IsReachable()) return kResultSettingsMismatch;
+  KPComm& owner = *Owner();
+  CBlockQueue& queue = owner.RawReceiveQueue();
+  CManualResetEvent& arrived = owner.DataArrivedEvent();
+
+  if (queue.Empty()) {
+    const int wait = std::max(timeoutMs, 0);
+    MarkReplyDue(wait);
+    arrived.Reset();
+    // A block queued between the first look and the reset set the event
+    // before the reset cleared it: look again before waiting.
+    if (queue.Empty() && !arrived.Wait(static_cast<uint32_t>(wait))) return kResultTimeout;
+  }
+  switch (queue.TakeInto(buffer, size, outLength)) {
+    case CBlockQueue::TakeResult::kEmpty:
+      return kResultOk;
+    case CBlockQueue::TakeResult::kTooSmall:
+      return kResultBufferTooSmall;
+    case CBlockQueue::TakeResult::kTaken:
+      return kResultOk;
+  }
+  return kResultFailed;
+}
+
+Result CDirectComm::Write(const uint8_t* data, uint32_t length, uint32_t* outWritten, int32_t timeoutMs) {
+  if (data == nullptr && length != 0) return kResultInvalidArgument;
+  if (length > static_cast<uint32_t>(INT32_MAX)) return kResultInvalidArgument;
+  if (OpenState() == kClosedState) return kResultNotOpen;
+  if (!library_.IsLoaded()) return kResultFailed;
+  if (!IsReachable()) return kResultSettingsMismatch;
+
+  if (LinkUp() == 0) {
+    int32_t code;
+    {
+      std::lock_guard<std::mutex> lock(linkLock_);
+      // Close may be under way on another thread (the monitor's status
+      // enabling): never make a link for a port that is closing.
+      if (OpenState() == kClosedState) return kResultNotOpen;
+      code = api_.open(&block_);
+    }
+    const Result r = TranslateResult(code);
+    if (r != kResultOk) return r;
+    SetLinkUp(1);
+    StartMonitor();
+  }
+
+  int32_t written = 0;
+  const int32_t code = api_.write(data, static_cast<int32_t>(length), &written);
+  const Result r = TranslateResult(code);
+  MarkReplyDue(timeoutMs);
+  if (outWritten == nullptr) return r;
+  const uint32_t moved = static_cast<uint32_t>(std::clamp<int64_t>(written, 0, length));
+  *outWritten = moved;
+  return moved != 0 ? kResultOk : kResultNothingWritten;
+}
+
+Result CDirectComm::Initialize(int32_t mode) {
+  if (Owner() == nullptr) return kResultFailed;
+  KPComm& owner = *Owner();
+  owner.Purge();
+  bool switched = false;
+  if (api_.setNoFlow != nullptr && owner.ModelType() != 1 && !IsOnline()) {
+    api_.setNoFlow(1);
+    switched = true;
+  }
+  if (mode == 1) owner.ClearPrinterBuffers();
+  const Result r = owner.EnableStatusBack(switched);
+  if (switched) api_.setNoFlow(0);
+  return r;
+}
+
+Result CDirectComm::Unload() {
+  if (!library_.IsLoaded()) return kResultOk;
+  Close();
+  // Nothing may run in the library when it goes: wait for every monitor,
+  // also one that did not stop within Close's time limit.
+  JoinStaleMonitors(true);
+  api_.terminate();
+  JoinNotifiers(false);
+  api_ = LnkioEntryPoints{};
+  library_.Unload();
+  return kResultOk;
+}
+
+Result CDirectComm::Reset() { return kResultFailed; }
+
+Result CDirectComm::SetFlowCtrlForced(int32_t flag) {
+  if (api_.setNoFlow == nullptr) return kResultFailed;
+  return api_.setNoFlow(static_cast<uint8_t>(flag & 0xFF)) == 1 ? kResultOk : kResultFailed;
+}
+
+Result CDirectComm::GetPortName(char16_t* out) {
+  if (out == nullptr) return kResultBufferTooSmall;
+  if (Owner() == nullptr) return kResultFailed;
+  const PortSettings settings = Owner()->CurrentSettings();
+  const std::u16string_view name = GetText(settings.portName);
+  const size_t n = std::min(name.size(), kPortTextMaxChars);
+  std::copy_n(name.data(), n, out);
+  out[n] = u'\0';
+  return kResultOk;
+}
+
+void CDirectComm::SetResponseStore(IStoreResponse* store) { responseStore_ = store; }
+
+void CDirectComm::MarkReplyDue(int timeoutMs) {
+  const int window = std::clamp(timeoutMs, kMinReplyDueMs, kMaxReplyDueMs);
+  {
+    std::lock_guard<std::mutex> lock(wakeLock_);
+    replyDueUntil_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(window);
+    ++wakeCount_;
+  }
+  wake_.notify_all();
+}
+
+}  // namespace tw::portwire

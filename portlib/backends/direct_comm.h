@@ -1,0 +1,189 @@
+#pragma once
+// CDirectComm: the backend that reaches the printer itself (serial, parallel,
+// USB, network, Bluetooth serial) through the port-access library
+// "lnkioapi.dll" (liblnkioapi.so on Linux), loaded at run time by name.
+//
+// Beyond the CCommBase operations it builds the library's LinkOpenBlock from
+// the manager's current settings, checks that a network printer answers an
+// ICMP echo before every read and write, and runs a monitor thread that takes
+// whatever the library received and sorts it: automatic status and "5"-reports
+// go to KPComm::DispatchStatus, battery reports to KPComm::DeliverBattery,
+// everything else to the manager's raw receive queue (one library packet per
+// block), which Read serves.
+//
+// Monitor latency: after an empty poll the monitor does not sleep blindly.
+// With the library's optional LNKIO_WaitReadable it waits up to a second for
+// the library to have a packet, so a reply is queued as soon as the transport
+// delivers it. Without it, the idle wait (up to a second) ends early when a
+// Write goes out or a Read starts waiting, and polls stay short while a reply
+// is due. An idle open port therefore costs one wake-up a second.
+//
+// Locks: the backend lock serialises LNKIO_Open, LNKIO_Read and LNKIO_Close
+// and guards the open block; LNKIO_Write, LNKIO_SetNoFlow and the state
+// queries run without it (the library accepts a write while another thread
+// reads). Close stops the monitor without holding the backend lock.
+//
+// Threads owned here: the monitor thread and the short-lived threads that
+// report a lost link. None outlives the object: Close waits for the monitor
+// (a thread that does not stop within 5 s, e.g. because a client callback
+// blocks, is waited for again at Unload), and Unload and destruction join
+// every thread, so neither the library nor this object goes away under them.
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "lnkio/link_open_block.h"
+#include "portlib/backends/comm_base.h"
+
+namespace tw::portwire {
+
+// The port-access library's entry points (C linkage, default calling
+// convention, int32 results).
+struct LnkioEntryPoints {
+  using OpenFn = int32_t (*)(const void* block);
+  using WriteFn = int32_t (*)(const void* data, int32_t length, int32_t* written);
+  using ReadFn = int32_t (*)(void* buffer, int32_t size, int32_t* length);
+  using VoidFn = int32_t (*)();
+  using SetNoFlowFn = int32_t (*)(uint8_t noFlow);
+  using WaitReadableFn = int32_t (*)(int32_t timeoutMs);
+
+  OpenFn open = nullptr;
+  WriteFn write = nullptr;
+  ReadFn read = nullptr;
+  VoidFn close = nullptr;
+  SetNoFlowFn setNoFlow = nullptr;
+  VoidFn getIsOnLine = nullptr;
+  VoidFn getIsOpen = nullptr;
+  VoidFn terminate = nullptr;
+  // Optional: without it the monitor falls back to its interruptible sleep.
+  WaitReadableFn waitReadable = nullptr;
+};
+
+struct DirectCommOptions {
+  // Windows file name of the port-access library (tests load a scripted one).
+  std::u16string libraryName = u"lnkioapi.dll";
+  // Reachability of a network printer (dotted IPv4, time-out ms). Empty: the
+  // platform's ICMP echo.
+  std::function<bool(std::string_view ipv4, int timeoutMs)> reachable;
+  // false: ignore LNKIO_WaitReadable even when the library offers it.
+  bool useWaitReadable = true;
+};
+
+class CDirectComm : public CCommBase {
+ public:
+  // Monitor timing.
+  static constexpr int kIdleWaitMs = 1000;        // longest wait after an empty poll
+  static constexpr int kReplyDuePollMs = 5;       // poll interval while a reply is due (fallback)
+  static constexpr int kMinReplyDueMs = 1000;     // a write expects a reply for at least this long
+  static constexpr int kMaxReplyDueMs = 60000;
+  static constexpr int kStopWaitMs = 5000;        // Close waits this long for the monitor
+  static constexpr int32_t kReadBufferSize = 65791;
+  static constexpr int kEchoTimeoutMs = 1000;
+
+  explicit CDirectComm(DirectCommOptions options = {});
+  ~CDirectComm() override;
+
+  bool Load() override;
+  Result Open(int32_t mode) override;
+  Result Close() override;
+  Result Read(uint8_t* buffer, uint32_t size, uint32_t* outLength, int32_t timeoutMs) override;
+  Result Write(const uint8_t* data, uint32_t length, uint32_t* outWritten, int32_t timeoutMs) override;
+  Result Initialize(int32_t mode) override;
+  Result Unload() override;
+  Result Reset() override;
+  Result SetFlowCtrlForced(int32_t flag) override;
+  Result TranslateResult(int32_t libraryCode) override;
+  Result GetPortName(char16_t* out) override;
+  void SetResponseStore(IStoreResponse* store) override;
+
+  // ----- Internal operations, shared with the device-change handling -----
+
+  bool IsLoaded() const { return library_.IsLoaded(); }
+  // Rebuilds the open block from the manager's current settings.
+  bool BuildOpenBlock();
+  lnkio::LinkOpenBlock OpenBlock() const;
+  // True at once unless the open block is a network link; then one ICMP echo
+  // to the block's address.
+  bool IsReachable();
+  // LNKIO_Open with the open block under the backend lock; the library code.
+  int32_t OpenLink();
+  // Starts the monitor unless one runs. False when no thread could be started.
+  bool StartMonitor();
+  // Stops the monitor and waits for it up to `waitMs`. A monitor blocked in
+  // LNKIO_WaitReadable wakes when the link closes (Close closes it first).
+  void StopMonitor(int waitMs = kStopWaitMs);
+  bool MonitorRunning() const;
+  // Status 16, then the status callback (16) and the raw status callback
+  // (999, null) on a short-lived thread.
+  void NotifyLinkLost();
+  // Monitor running and the library reports the printer online.
+  bool IsOnline() const;
+  // Re-enables automatic status after a (re)connection. The device-change
+  // handling passes includeParallel = false. True when the printer was
+  // offline (the offline branch ran).
+  bool ReconnectStatusStep(bool includeParallel, bool purge = true);
+
+  // The resolved entry points (tests).
+  const LnkioEntryPoints& EntryPoints() const { return api_; }
+  // Whether the monitor waits through LNKIO_WaitReadable.
+  bool UsesWaitReadable() const { return options_.useWaitReadable && api_.waitReadable != nullptr; }
+
+ private:
+  struct MonitorRun;
+
+  // Device-change notification (USB and port arrival/removal) is set up here
+  // once the library is loaded, and torn down at destruction.
+  void SetUpDeviceChangeNotification();
+  void TearDownDeviceChangeNotification();
+
+  void MonitorLoop(MonitorRun& run);
+  // Waits after an empty poll; true when LNKIO_WaitReadable reported
+  // something to read.
+  bool IdleWait(MonitorRun& run, bool preferReadable);
+  void SortPacket(int32_t code, const uint8_t* bytes, int32_t length);
+  void MarkReplyDue(int timeoutMs);
+  std::shared_ptr<MonitorRun> DetachMonitor();
+  void WaitForMonitor(const std::shared_ptr<MonitorRun>& run, int waitMs);
+  void JoinStaleMonitors(bool blocking);
+  void JoinNotifiers(bool blocking);
+  std::string BlockAddressText() const;
+
+  DirectCommOptions options_;
+  LnkioEntryPoints api_;
+  IStoreResponse* responseStore_ = nullptr;  // kept, not used
+
+  mutable std::mutex linkLock_;  // the backend lock; also guards block_
+  lnkio::LinkOpenBlock block_{};
+  std::atomic<int32_t> blockKind_{0};
+
+  // Monitor bookkeeping.
+  mutable std::mutex monitorLock_;
+  std::shared_ptr<MonitorRun> monitor_;                   // the running one
+  std::vector<std::shared_ptr<MonitorRun>> staleMonitors_;  // stopped, not yet joined
+
+  // Wake-up of the fallback idle wait.
+  std::mutex wakeLock_;
+  std::condition_variable wake_;
+  uint64_t wakeCount_ = 0;                                  // wakeLock_
+  std::chrono::steady_clock::time_point replyDueUntil_{};   // wakeLock_
+
+  // Link-lost notifier threads.
+  struct Notifier {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
+  std::mutex notifierLock_;
+  std::list<Notifier> notifiers_;
+};
+
+}  // namespace tw::portwire

@@ -1,0 +1,115 @@
+#include "portlib/backends/open_block_builder.h"
+
+namespace tw::portwire {
+namespace {
+
+constexpr int64_t kNumberCap = 1'000'000'000;
+
+bool SerialNumber(std::u16string_view name, int32_t maxNumber, int32_t& index) {
+  const int64_t n = name.size() > 3 ? LeadingDecimal(name.substr(3)) : 0;
+  if (n < 1 || n > maxNumber) return false;
+  index = static_cast<int32_t>(n - 1);
+  return true;
+}
+
+// Four dotted decimal parts of 0..255. A part that is empty, holds anything
+// but digits, or exceeds a byte is refused rather than truncated: a typing
+// slip must not make the link go to some other host.
+bool NetworkAddress(std::u16string_view name, uint8_t out[4]) {
+  if (name.size() > kPortTextMaxChars) return false;
+  int part = 0;
+  int digits = 0;
+  uint32_t value = 0;
+  for (size_t i = 0; i <= name.size(); ++i) {
+    // Each UTF-16 unit counts by its low byte, as the name is narrowed.
+    const char c = i == name.size() ? '.' : static_cast<char>(name[i] & 0xFF);
+    if (c == '.') {
+      if (digits == 0 || part >= 4) return false;
+      out[part++] = static_cast<uint8_t>(value);
+      digits = 0;
+      value = 0;
+    } else if (c >= '0' && c <= '9') {
+      value = value * 10 + static_cast<uint32_t>(c - '0');
+      if (++digits > 3 || value > 255) return false;
+    } else {
+      return false;
+    }
+  }
+  return part == 4;
+}
+
+}  // namespace
+
+int64_t LeadingDecimal(std::u16string_view text) {
+  int64_t n = 0;
+  for (char16_t c : text) {
+    if (c < u'0' || c > u'9') break;
+    if (n < kNumberCap) n = n * 10 + (c - u'0');
+  }
+  return n;
+}
+
+int32_t SpeedCodeOfBaud(int32_t baud) {
+  for (int32_t code = 0; code < lnkio::kSpeedCodeCount; ++code) {
+    if (lnkio::SpeedCodeToBaud(code) == baud) return code;
+  }
+  return -1;
+}
+
+bool BuildOpenBlock(const PortSettings& settings, lnkio::LinkOpenBlock& block) {
+  const std::u16string_view type = GetText(settings.portType);
+  const std::u16string_view name = GetText(settings.portName);
+  lnkio::LinkOpenBlock b = block;
+
+  if (type == u"COM") {
+    if (!SerialNumber(name, 32, b.serialIndex)) return false;
+    b.kind = lnkio::kLinkSerial;
+    const int32_t speed = SpeedCodeOfBaud(settings.baudRate);
+    if (speed >= 0) b.speedCode = speed;
+    b.dataBits = settings.dataBits;
+    b.parity = settings.parity;
+    b.flowMode = lnkio::kFlowHardware;
+    b.serialOption = 0;
+  } else if (type == u"LPT") {
+    if (!SerialNumber(name, 9, b.parallelIndex)) return false;
+    b.kind = lnkio::kLinkParallel;
+  } else if (type == u"USB") {
+    if (settings.usbClass == 0) {
+      b.kind = lnkio::kLinkUsbVendor;
+    } else if (settings.usbClass == 1) {
+      b.kind = lnkio::kLinkUsbPrinter;
+    } else if (b.kind != lnkio::kLinkUsbVendor && b.kind != lnkio::kLinkUsbPrinter) {
+      // An unknown class keeps the USB kind of the last open; never a
+      // serial or network kind left over from another port.
+      b.kind = lnkio::kLinkUsbVendor;
+    }
+    b.usbIndex = static_cast<int32_t>(LeadingDecimal(name) - 1);
+    b.usbOption = 0;
+  } else if (type == u"NET") {
+    uint8_t address[4];
+    if (!NetworkAddress(name, address)) return false;
+    b.kind = lnkio::kLinkNetwork;
+    for (int i = 0; i < 4; ++i) b.ipv4[i] = address[i];
+  } else if (type == u"BT") {
+    if (!SerialNumber(name, 32, b.serialIndex)) return false;
+    b.kind = lnkio::kLinkSerial;
+    b.speedCode = 7;
+    b.dataBits = 8;
+    b.parity = 0;
+    b.flowMode = lnkio::kFlowBluetooth;
+    b.serialOption = 0;
+  } else {
+    // Opening whatever the block described before would reach a port the
+    // caller never named.
+    return false;
+  }
+  b.enabled = 1;
+  b.reserved0 = 0;
+  b.reserved1 = 0;
+  b.reserved2 = 0;
+  b.linkTimeoutMs = kOpenBlockLinkTimeoutMs;
+  block = b;
+  return true;
+}
+
+}  // namespace tw::portwire
