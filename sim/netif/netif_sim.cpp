@@ -172,7 +172,7 @@ void NetifSimulator::Send(const std::vector<std::uint8_t>& datagram, const platf
 
 std::vector<std::uint8_t> NetifSimulator::BasicInfoReply(char letter) const {
   const bool ext = config_.extended;
-  auto d = Datagram(letter, 0, ext ? 0xE000 : 0, ext ? 62 : 48);
+  auto d = Datagram(letter, 0, ext ? 0xE000 : 0, ext ? 62 : 54);
   PutText(d, 0, config_.name, 32);
   PutBe32(d.data() + kHeader + 32, 0x11223344);
   PutBe16(d.data() + kHeader + 36, config_.model);
@@ -407,8 +407,11 @@ void NetifSimulator::Handle(const std::uint8_t* data, std::size_t length, const 
           break;
       }
     }
+    // The IP-settings reply mirrors its request: 0x01, then the MAC.
     reply = Datagram(replyLetter, code, result, replyPayload);
-    std::memcpy(reply.data() + kHeader, mac, 6);
+    const std::size_t macAt = code == 0x00000010 ? 1 : 0;
+    if (macAt) reply[kHeader] = 1;
+    std::memcpy(reply.data() + kHeader + macAt, mac, 6);
   } else {   // control commands
     reply = Datagram(replyLetter, code, 0, 0);
     if (code != 0x03000012 && code != 0x03000013 && code != 0x03000015 && code != 0x03000016) PutBe16(reply.data() + 10, 0x0100);
