@@ -231,17 +231,15 @@ Result CDirectComm::Write(const uint8_t* data, uint32_t length, uint32_t* outWri
   if (!IsReachable()) return kResultSettingsMismatch;
 
   if (LinkUp() == 0) {
-    int32_t code;
     {
       std::lock_guard<std::mutex> lock(linkLock_);
       // Close may be under way on another thread (the monitor's status
       // enabling): never make a link for a port that is closing.
       if (OpenState() == kClosedState) return kResultNotOpen;
-      code = api_.open(&block_);
+      const Result r = TranslateResult(api_.open(&block_));
+      if (r != kResultOk) return r;
+      SetLinkUp(1);
     }
-    const Result r = TranslateResult(code);
-    if (r != kResultOk) return r;
-    SetLinkUp(1);
     StartMonitor();
   }
 

@@ -320,6 +320,13 @@ void CDirectComm::MonitorLoop(MonitorRun& run) {
     }
 
     lastReadEmpty = true;
+    if (kind == lnkio::kLinkNetwork && LinkUp() == 1) {
+      // The printer dropped the connection (it resets after a new
+      // threshold, or was switched off): the next Write links again
+      // instead of failing on a dead link.
+      std::lock_guard<std::mutex> guard(linkLock_);
+      if (api_.getIsOpen() == 0) SetLinkUp(0);
+    }
     if (kind == lnkio::kLinkSerial && linkLostPending) {
       NotifyLinkLost();
       linkLostPending = false;
