@@ -1,10 +1,11 @@
-// The port name table on Linux: link folder first, default nodes second.
+// The port name table: on Linux the link folder first, default nodes second;
+// on Windows the system's own device names.
 #include "platform/port_names.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 
 #include "platform/process.h"
@@ -14,12 +15,26 @@ namespace {
 
 namespace fs = std::filesystem;
 
+TEST(PortNamesAnySystem, NumbersOutsideTheTableAndListedPortsResolve) {
+  for (int n : {0, -1, kMaxComPort + 1}) EXPECT_FALSE(ResolveComPort(n)) << n;
+  for (int n : {0, kMaxLptPort + 1}) EXPECT_FALSE(ResolveLptPort(n)) << n;
+  const auto com = ListComPorts();
+  EXPECT_TRUE(std::is_sorted(com.begin(), com.end()));
+  for (int n : com) EXPECT_TRUE(ResolveComPort(n)) << n;
+}
+
+#ifdef _WIN32
+TEST(PortNamesWindows, DeviceNamesOfTheSystem) {
+  EXPECT_EQ(ResolveComPort(3), fs::path(L"\\\\.\\COM3"));
+  EXPECT_EQ(ResolveLptPort(1), fs::path(L"\\\\.\\LPT1"));
+}
+#else
 class PortNames : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/port_names_XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir = tmpl;
+    dir = fs::temp_directory_path() /
+          ("port_names_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+    ASSERT_TRUE(fs::create_directories(dir));
     SetEnv("PORTWIRE_DOSDEVICES", dir.string());
   }
   void TearDown() override {
@@ -48,9 +63,7 @@ TEST_F(PortNames, LinksWinOverDefaultNodes) {
   EXPECT_NE(std::find(lpt.begin(), lpt.end(), 3), lpt.end());
 }
 
-TEST_F(PortNames, NumbersOutsideTheTable) {
-  for (int n : {0, -1, kMaxComPort + 1}) EXPECT_FALSE(ResolveComPort(n)) << n;
-  for (int n : {0, kMaxLptPort + 1}) EXPECT_FALSE(ResolveLptPort(n)) << n;
+TEST_F(PortNames, NamesTheTableDoesNotKnow) {
   std::ofstream(dir / "com999").put('x');  // not a port the table knows
   const auto com = ListComPorts();
   EXPECT_EQ(std::find(com.begin(), com.end(), 999), com.end());
@@ -62,6 +75,7 @@ TEST(PortNamesDefault, FolderDefaultsWhenUnset) {
   std::error_code ec;
   EXPECT_EQ(*ResolveComPort(5), fs::is_symlink(link, ec) ? link : fs::path("/dev/ttyS4"));
 }
+#endif
 
 }  // namespace
 }  // namespace tw::platform

@@ -1,0 +1,381 @@
+// Windows transports: COM ports (Bluetooth serial ports are COM ports too),
+// LPT ports, USB printer class devices by their device interface, and TCP to
+// port 9100 with Winsock. USB vendor class devices need the maker's driver
+// and are not reachable here.
+#include "lnkio/transport.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+#include <setupapi.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "lnkio/lnkioapi.h"
+#include "platform/port_names.h"
+
+namespace tw::lnkio {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// {28D78FAD-5A12-11D1-AE5B-0000F803A8C2}: USB printer class device interfaces.
+const GUID kUsbPrintInterface = {0x28d78fad, 0x5a12, 0x11d1, {0xae, 0x5b, 0x00, 0x00, 0xf8, 0x03, 0xa8, 0xc2}};
+
+constexpr int kSocketSliceMs = 20;
+
+int MsLeft(Clock::time_point deadline) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return static_cast<int>(std::max<long long>(left, 0));
+}
+
+class Event {
+ public:
+  explicit Event(bool manual) : h_(CreateEventW(nullptr, manual ? TRUE : FALSE, FALSE, nullptr)) {}
+  ~Event() {
+    if (h_) CloseHandle(h_);
+  }
+  Event(const Event&) = delete;
+  Event& operator=(const Event&) = delete;
+  HANDLE Get() const { return h_; }
+
+ private:
+  HANDLE h_;
+};
+
+// A device handle opened for overlapped I/O, so that a read and a write can be
+// in progress at the same time and every wait can be cut short.
+class HandleTransport : public Transport {
+ public:
+  HandleTransport(HANDLE h, bool serial) : h_(h), serial_(serial) {}
+  ~HandleTransport() override { CloseHandle(h_); }
+
+  int Receive(std::uint8_t* buffer, std::size_t capacity, int timeoutMs) override {
+    if (interrupted_.load()) return kInterrupted;
+    if (!canRead_) {
+      WaitForSingleObject(stop_.Get(), static_cast<DWORD>(timeoutMs));
+      return interrupted_.load() ? kInterrupted : kNothing;
+    }
+    OVERLAPPED ov{};
+    ov.hEvent = readDone_.Get();
+    DWORD got = 0;
+    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(capacity, 65536));
+    if (!ReadFile(h_, buffer, want, nullptr, &ov)) {
+      const DWORD err = GetLastError();
+      if (err != ERROR_IO_PENDING) {
+        if (err == ERROR_INVALID_FUNCTION || err == ERROR_NOT_SUPPORTED || err == ERROR_ACCESS_DENIED) {
+          canRead_ = false;  // a device without a read side
+          return kNothing;
+        }
+        return kDropped;
+      }
+      const HANDLE waits[2] = {readDone_.Get(), stop_.Get()};
+      if (WaitForMultipleObjects(2, waits, FALSE, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) {
+        CancelIoEx(h_, &ov);
+      }
+    }
+    if (GetOverlappedResult(h_, &ov, &got, TRUE)) {
+      if (got > 0) return static_cast<int>(got);
+    } else if (GetLastError() != ERROR_OPERATION_ABORTED) {
+      return kDropped;
+    } else if (got > 0) {
+      return static_cast<int>(got);
+    }
+    return interrupted_.load() ? kInterrupted : kNothing;
+  }
+
+  int Send(const std::uint8_t* data, std::size_t size, int timeoutMs, std::size_t* written) override {
+    *written = 0;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (*written < size) {
+      if (interrupted_.load()) return kLnkioErrNotOpen;
+      OVERLAPPED ov{};
+      ov.hEvent = writeDone_.Get();
+      DWORD put = 0;
+      const DWORD want = static_cast<DWORD>(std::min<std::size_t>(size - *written, 1 << 20));
+      bool timedOut = false;
+      if (!WriteFile(h_, data + *written, want, nullptr, &ov)) {
+        if (GetLastError() != ERROR_IO_PENDING) return kLnkioErrIo;
+        const HANDLE waits[2] = {writeDone_.Get(), stop_.Get()};
+        if (WaitForMultipleObjects(2, waits, FALSE, static_cast<DWORD>(MsLeft(deadline))) != WAIT_OBJECT_0) {
+          CancelIoEx(h_, &ov);
+          timedOut = true;
+        }
+      }
+      const BOOL ok = GetOverlappedResult(h_, &ov, &put, TRUE);
+      *written += put;
+      if (!ok && GetLastError() != ERROR_OPERATION_ABORTED) return kLnkioErrIo;
+      if (interrupted_.load() && *written < size) return kLnkioErrNotOpen;
+      if ((timedOut || !ok) && *written < size) return kLnkioTimeout;
+      if (put == 0 && MsLeft(deadline) == 0) return kLnkioTimeout;
+    }
+    return kLnkioOk;
+  }
+
+  void Interrupt() override {
+    interrupted_.store(true);
+    SetEvent(stop_.Get());
+  }
+
+  bool SetFlowControl(bool obey) override {
+    if (!serial_) return true;
+    std::lock_guard<std::mutex> lock(dcbMutex_);
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(h_, &dcb)) return false;
+    dcb.fOutxCtsFlow = obey ? TRUE : FALSE;
+    dcb.fRtsControl = obey ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
+    return SetCommState(h_, &dcb) != 0;
+  }
+
+  std::chrono::milliseconds QuietGap() const override { return quietGap_; }
+  void SetQuietGap(std::chrono::milliseconds gap) { quietGap_ = gap; }
+
+ private:
+  HANDLE h_;
+  const bool serial_;
+  Event readDone_{true};
+  Event writeDone_{true};
+  Event stop_{true};
+  std::atomic<bool> interrupted_{false};
+  bool canRead_ = true;  // reader thread only
+  std::mutex dcbMutex_;
+  std::chrono::milliseconds quietGap_{kLnkioQuietGapMs};
+};
+
+HANDLE OpenOverlapped(const std::wstring& path) {
+  return CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                     OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+}
+
+std::unique_ptr<Transport> OpenSerial(const LinkOpenBlock& b, int* code) {
+  const auto path = platform::ResolveComPort(b.serialIndex + 1);
+  if (!path) {
+    *code = kLnkioErrParameter;
+    return nullptr;
+  }
+  HANDLE h = CreateFileW(path->wstring().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_OVERLAPPED, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    *code = kLnkioErrNoDevice;
+    return nullptr;
+  }
+  const int baud = SpeedCodeToBaud(b.speedCode) ? SpeedCodeToBaud(b.speedCode) : 9600;
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  GetCommState(h, &dcb);
+  dcb.BaudRate = static_cast<DWORD>(baud);
+  dcb.ByteSize = static_cast<BYTE>(std::clamp(b.dataBits, 5, 8));
+  dcb.Parity = b.parity == 1 ? ODDPARITY : b.parity == 2 ? EVENPARITY : NOPARITY;
+  dcb.fParity = b.parity == 1 || b.parity == 2;
+  dcb.StopBits = ONESTOPBIT;
+  dcb.fBinary = TRUE;
+  const bool obey = b.flowMode != kFlowBluetooth;
+  dcb.fOutxCtsFlow = obey;
+  dcb.fRtsControl = obey ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
+  dcb.fOutxDsrFlow = FALSE;
+  dcb.fDtrControl = DTR_CONTROL_ENABLE;
+  dcb.fOutX = FALSE;
+  dcb.fInX = FALSE;
+  dcb.fNull = FALSE;
+  dcb.fAbortOnError = FALSE;
+  // A read returns as soon as at least one byte is there; the link's own
+  // waits bound it.
+  COMMTIMEOUTS t{};
+  t.ReadIntervalTimeout = MAXDWORD;
+  t.ReadTotalTimeoutMultiplier = MAXDWORD;
+  t.ReadTotalTimeoutConstant = MAXDWORD - 1;
+  if (!SetCommState(h, &dcb) || !SetCommTimeouts(h, &t)) {
+    CloseHandle(h);
+    *code = kLnkioErrIo;
+    return nullptr;
+  }
+  PurgeComm(h, PURGE_RXCLEAR | PURGE_TXCLEAR);
+  auto transport = std::make_unique<HandleTransport>(h, true);
+  transport->SetQuietGap(SerialQuietGap(baud, b.dataBits, b.parity));
+  return transport;
+}
+
+std::unique_ptr<Transport> OpenParallel(const LinkOpenBlock& b, int* code) {
+  const auto path = platform::ResolveLptPort(b.parallelIndex + 1);
+  if (!path) {
+    *code = kLnkioErrParameter;
+    return nullptr;
+  }
+  HANDLE h = OpenOverlapped(path->wstring());
+  if (h == INVALID_HANDLE_VALUE) {
+    *code = kLnkioErrNoDevice;
+    return nullptr;
+  }
+  return std::make_unique<HandleTransport>(h, false);
+}
+
+// USB printer class: the n-th present device interface, in the order of the
+// devices' location (hub and port), then of their interface paths.
+std::unique_ptr<Transport> OpenUsbPrinter(const LinkOpenBlock& b, int* code) {
+  *code = kLnkioErrNoDevice;
+  HDEVINFO info = SetupDiGetClassDevsW(&kUsbPrintInterface, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  if (info == INVALID_HANDLE_VALUE) return nullptr;
+  std::vector<std::pair<std::wstring, std::wstring>> devices;  // location, path
+  for (DWORD i = 0;; ++i) {
+    SP_DEVICE_INTERFACE_DATA iface{};
+    iface.cbSize = sizeof iface;
+    if (!SetupDiEnumDeviceInterfaces(info, nullptr, &kUsbPrintInterface, i, &iface)) break;
+    DWORD need = 0;
+    SetupDiGetDeviceInterfaceDetailW(info, &iface, nullptr, 0, &need, nullptr);
+    if (need < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) continue;
+    std::vector<std::uint8_t> buf(need);
+    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buf.data());
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+    SP_DEVINFO_DATA dev{};
+    dev.cbSize = sizeof dev;
+    if (!SetupDiGetDeviceInterfaceDetailW(info, &iface, detail, need, nullptr, &dev)) continue;
+    wchar_t location[256] = {};
+    SetupDiGetDeviceRegistryPropertyW(info, &dev, SPDRP_LOCATION_INFORMATION, nullptr,
+                                      reinterpret_cast<PBYTE>(location), sizeof location - sizeof(wchar_t), nullptr);
+    devices.emplace_back(location, detail->DevicePath);
+  }
+  SetupDiDestroyDeviceInfoList(info);
+  std::sort(devices.begin(), devices.end());
+  if (b.usbIndex < 0 || static_cast<std::size_t>(b.usbIndex) >= devices.size()) return nullptr;
+  HANDLE h = OpenOverlapped(devices[static_cast<std::size_t>(b.usbIndex)].second);
+  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  *code = kLnkioOk;
+  return std::make_unique<HandleTransport>(h, false);
+}
+
+bool WinsockReady() {
+  static const bool ready = [] {
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }();
+  return ready;
+}
+
+// TCP with a non-blocking socket; waits are cut into short select slices so
+// that Interrupt is noticed quickly.
+class SocketTransport : public Transport {
+ public:
+  explicit SocketTransport(SOCKET s) : s_(s) {}
+  ~SocketTransport() override { closesocket(s_); }
+
+  int Receive(std::uint8_t* buffer, std::size_t capacity, int timeoutMs) override {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+      if (interrupted_.load()) return kInterrupted;
+      const int n = recv(s_, reinterpret_cast<char*>(buffer), static_cast<int>(std::min<std::size_t>(capacity, 65536)), 0);
+      if (n > 0) return n;
+      if (n == 0) return kDropped;
+      if (WSAGetLastError() != WSAEWOULDBLOCK) return kDropped;
+      const int left = MsLeft(deadline);
+      if (left == 0) return kNothing;
+      WaitFor(true, std::min(left, kSocketSliceMs));
+    }
+  }
+
+  int Send(const std::uint8_t* data, std::size_t size, int timeoutMs, std::size_t* written) override {
+    *written = 0;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (*written < size) {
+      if (interrupted_.load()) return kLnkioErrNotOpen;
+      const int want = static_cast<int>(std::min<std::size_t>(size - *written, 1 << 20));
+      const int n = send(s_, reinterpret_cast<const char*>(data + *written), want, 0);
+      if (n > 0) {
+        *written += static_cast<std::size_t>(n);
+        continue;
+      }
+      if (WSAGetLastError() != WSAEWOULDBLOCK) return kLnkioErrIo;
+      const int left = MsLeft(deadline);
+      if (left == 0) return kLnkioTimeout;
+      WaitFor(false, std::min(left, kSocketSliceMs));
+    }
+    return kLnkioOk;
+  }
+
+  void Interrupt() override { interrupted_.store(true); }
+
+ private:
+  void WaitFor(bool readable, int ms) {
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(s_, &set);
+    timeval tv{ms / 1000, (ms % 1000) * 1000};
+    select(0, readable ? &set : nullptr, readable ? nullptr : &set, nullptr, &tv);
+  }
+
+  SOCKET s_;
+  std::atomic<bool> interrupted_{false};
+};
+
+std::unique_ptr<Transport> OpenNetwork(const LinkOpenBlock& b, int* code) {
+  if (!WinsockReady()) {
+    *code = kLnkioErrIo;
+    return nullptr;
+  }
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (s == INVALID_SOCKET) {
+    *code = kLnkioErrIo;
+    return nullptr;
+  }
+  u_long nonBlocking = 1;
+  ioctlsocket(s, FIONBIO, &nonBlocking);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(9100);
+  std::memcpy(&addr.sin_addr, b.ipv4, 4);
+  const int timeoutMs = b.linkTimeoutMs > 0 ? b.linkTimeoutMs : 2000;
+  if (connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    const int err = WSAGetLastError();
+    if (err != WSAEWOULDBLOCK && err != WSAEINPROGRESS) {
+      closesocket(s);
+      *code = err == WSAECONNREFUSED ? kLnkioErrRefused : kLnkioErrNoDevice;
+      return nullptr;
+    }
+    fd_set wr, ex;
+    FD_ZERO(&wr);
+    FD_ZERO(&ex);
+    FD_SET(s, &wr);
+    FD_SET(s, &ex);
+    timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    const int r = select(0, nullptr, &wr, &ex, &tv);
+    int soError = 0;
+    int len = sizeof soError;
+    getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError), &len);
+    if (r == 0) {
+      closesocket(s);
+      *code = kLnkioTimeout;
+      return nullptr;
+    }
+    if (r < 0 || FD_ISSET(s, &ex) || soError != 0) {
+      closesocket(s);
+      *code = soError == WSAECONNREFUSED ? kLnkioErrRefused : soError == WSAETIMEDOUT ? kLnkioTimeout : kLnkioErrNoDevice;
+      return nullptr;
+    }
+  }
+  BOOL noDelay = TRUE;
+  setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
+  return std::make_unique<SocketTransport>(s);
+}
+
+}  // namespace
+
+std::unique_ptr<Transport> OpenTransport(const LinkOpenBlock& block, int* code) {
+  *code = kLnkioErrParameter;
+  switch (block.kind) {
+    case kLinkSerial: return OpenSerial(block, code);
+    case kLinkParallel: return OpenParallel(block, code);
+    case kLinkUsbVendor: *code = kLnkioErrUnsupported; return nullptr;
+    case kLinkNetwork: return OpenNetwork(block, code);
+    case kLinkUsbPrinter: return OpenUsbPrinter(block, code);
+    default: return nullptr;
+  }
+}
+
+}  // namespace tw::lnkio
