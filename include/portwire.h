@@ -1,0 +1,130 @@
+/*
+ * portwire.h - the C interface of the Portwire communication library.
+ *
+ * Load the library at run time ("Portwire.dll" on Windows, "libPortwire.so" on
+ * Linux) and resolve the functions by name, or link against it. Every function
+ * returns a result code and never throws; pointers the caller must supply are
+ * checked and answered with PW_INVALID_ARGUMENT.
+ *
+ * Calling order for one port:
+ *   KPC_SetPort(&record)  -> KPC_Open(1) -> KPC_Initialize()
+ *   KPC_Write / KPC_Read  ... -> KPC_Close()
+ *   KPC_Terminate()       once, before the library is unloaded.
+ *
+ * Threads: any thread may call any function. Port functions are serialised by
+ * one library-wide lock (a KPC_Read that waits holds it for its time-out).
+ * Callbacks are called on the library's own threads, without its locks held.
+ */
+#ifndef PORTWIRE_H
+#define PORTWIRE_H
+
+#include <stdint.h>
+
+#ifdef _WIN32
+#define PORTWIRE_CALL __stdcall
+#else
+#define PORTWIRE_CALL
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Result codes ------------------------------------------------------ */
+#define PW_OK                   0
+#define PW_FAILED               ((int32_t)0x80000000) /* unsupported, zero-length write, no backend, component missing */
+#define PW_NOT_OPEN             ((int32_t)0x80000001) /* no port open (or no backend selected) */
+#define PW_ALREADY_OPEN         ((int32_t)0x80000002) /* a port is open: SetPort/Open refused */
+#define PW_TIMEOUT              ((int32_t)0x80000003) /* the printer did not answer in time */
+#define PW_BUFFER_TOO_SMALL     ((int32_t)0x80000004) /* reply larger than the buffer: it stays queued */
+#define PW_DATA_PENDING         ((int32_t)0x80000005) /* data still held by the port service */
+#define PW_DEVICE_STATE         ((int32_t)0x80000006) /* device state reported by the driver software */
+#define PW_NOTHING_WRITTEN      ((int32_t)0x80000007) /* a write moved no byte */
+#define PW_SETTINGS_MISMATCH    ((int32_t)0x80000008) /* settings not applied / network printer unreachable */
+#define PW_SERVICE_ERROR        ((int32_t)0x80000009) /* passed on from the port service */
+#define PW_CANNOT_LINK          ((int32_t)0x8000000B) /* printer in use elsewhere or link failed */
+#define PW_INVALID_ARGUMENT     ((int32_t)0x8000000C) /* null pointer or value out of range */
+#define PW_NO_RESPONSE          ((int32_t)0x8000000D) /* no response within the time-out (port service) */
+
+/* ---- The port record (5764 bytes, little-endian, UTF-16 strings) -------- */
+typedef uint16_t PW_TEXT[260];
+typedef struct PortSettings {
+  PW_TEXT portType;          /* "COM", "LPT", "USB", "NET", "BT" */
+  PW_TEXT portName;          /* "COM3", "LPT1", "001", "192.0.2.7", ... */
+  int32_t readTimeout;       /* ms used when KPC_Read gets -1 (-1 here: 2000) */
+  int32_t writeTimeout;      /* ms used when KPC_Write gets -1 (-1 here: 2000) */
+  int32_t route;             /* 1: maker's driver software; else direct access */
+  PW_TEXT deviceName;
+  PW_TEXT servicePortName;
+  PW_TEXT modelName;
+  int32_t reserved;
+  int32_t baudRate;          /* serial: 1200 ... 115200 */
+  int32_t parity;            /* serial: 0 none, 1 odd, 2 even */
+  int32_t dataBits;          /* serial: 7 or 8 */
+  int32_t flowControl;
+  int32_t interfaceBoard;
+  int32_t usbClass;          /* USB: 1 printer class, 0 vendor class */
+  PW_TEXT bluetoothAddress;
+  PW_TEXT interfaceName;
+  PW_TEXT versionText;
+  PW_TEXT secondVersionText;
+  PW_TEXT usbSerialNumber;
+  PW_TEXT usbSpeedText;
+  int32_t routeKind;         /* 2 driver path, 3 port service, 0 otherwise */
+} PortSettings;
+
+/* ---- Callbacks ----------------------------------------------------------- */
+typedef void (PORTWIRE_CALL *KPC_StatusProc)(int32_t status, void* user);
+typedef void (PORTWIRE_CALL *KPC_BatStatusProc)(uint32_t battery, void* user);   /* 16-bit value */
+typedef void (PORTWIRE_CALL *KPC_RawStatusProc)(int32_t kind, const uint8_t* bytes, void* user);
+
+/* ---- Port functions ------------------------------------------------------ */
+/* Stores a copy of *record as the current port. PW_ALREADY_OPEN while open. */
+int32_t PORTWIRE_CALL KPC_SetPort(PortSettings* record);
+/* Opens the current port (pass 1). PW_ALREADY_OPEN, PW_CANNOT_LINK, PW_FAILED. */
+int32_t PORTWIRE_CALL KPC_Open(int32_t mode);
+/* Closes the port. PW_FAILED when nothing was open. */
+int32_t PORTWIRE_CALL KPC_Close(void);
+/* One received block into buffer. timeoutMs -1: the record's read timeout.
+   *received (may be null) gets its length. PW_TIMEOUT when nothing came;
+   PW_BUFFER_TOO_SMALL (with *received = the block's length) keeps the block. */
+int32_t PORTWIRE_CALL KPC_Read(uint8_t* buffer, uint32_t size, uint32_t* received, int32_t timeoutMs);
+/* Sends length bytes. PW_FAILED for length 0; *written (may be null) gets the count. */
+int32_t PORTWIRE_CALL KPC_Write(const uint8_t* data, uint32_t length, uint32_t* written, int32_t timeoutMs);
+/* The last printer status code (-1 before any, 16 link lost). */
+int32_t PORTWIRE_CALL KPC_GetStatus(int32_t* status);
+/* Prepares the open port and enables automatic status. */
+int32_t PORTWIRE_CALL KPC_Initialize(void);
+/* Discards everything received and not yet read. */
+int32_t PORTWIRE_CALL KPC_Purge(void);
+int32_t PORTWIRE_CALL KPC_Reset(void);
+/* Status callbacks: Register calls the new callback once at once with the current value. */
+int32_t PORTWIRE_CALL KPC_RegisterStatusProc(KPC_StatusProc proc, void* user);
+int32_t PORTWIRE_CALL KPC_UnregisterStatusProc(void);
+int32_t PORTWIRE_CALL KPC_RegisterBatStatusProc(KPC_BatStatusProc proc, void* user);
+int32_t PORTWIRE_CALL KPC_UnregisterBatStatusProc(void);
+int32_t PORTWIRE_CALL KPC_RegistRawStatusCallBack(KPC_RawStatusProc proc, void* user);
+void    PORTWIRE_CALL KPC_UnregistRawStatusCallback(void);
+int32_t PORTWIRE_CALL KPC_SetDisableOffOffline(void);
+int32_t PORTWIRE_CALL KPC_SetResponseACK(int32_t flag);
+/* 1: ignore the printer's flow control for what follows; 0: obey it again. */
+int32_t PORTWIRE_CALL KPC_SetFlowCtrlForced(int32_t flag);
+/* Unloads the components the library loaded; call once before unloading it. */
+int32_t PORTWIRE_CALL KPC_Terminate(void);
+int32_t PORTWIRE_CALL KPC_GetAccessVersion(int32_t* routeKind);
+/* Fills *out with the default record; always returns PW_FAILED. */
+int32_t PORTWIRE_CALL KPC_FindPort(int32_t unused, PortSettings* out);
+int32_t PORTWIRE_CALL KPC_RecoverySending(void);
+int32_t PORTWIRE_CALL KPC_ReopenPort(void);
+int32_t PORTWIRE_CALL KPC_SetModelType(int32_t type);
+int32_t PORTWIRE_CALL KPC_SetPortConnector(int32_t value);
+int32_t PORTWIRE_CALL KPC_IsPortConnectorEnabled(int32_t* enabled);
+/* Caller id 0..4; PW_INVALID_ARGUMENT above 4 or for a null pointer. */
+int32_t PORTWIRE_CALL KPC_SetCaller(uint32_t caller);
+int32_t PORTWIRE_CALL KPC_GetCaller(int32_t* caller);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* PORTWIRE_H */
