@@ -1,0 +1,134 @@
+// The built console program adjusting the simulated printer through the real
+// library and the real port-access library, over TCP and a pseudo-terminal.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/process.h"
+#include "sim/printer/sim_printer.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Outcome {
+  int exitCode;
+  std::string output;
+  tw::sim::SimReport printer;
+};
+
+// Starts a printer on `address` (or a pty when address is empty), runs
+// Trimsense with `args` and reports both sides.
+Outcome Adjust(tw::sim::SimConfig config, std::vector<std::string> args) {
+  tw::sim::SimPrinter printer(config);
+  EXPECT_TRUE(printer.Start()) << printer.Error();
+  const auto r = tw::platform::RunProcess(fs::path(TRIMSENSE_DIR) / "Trimsense", args, true);
+  EXPECT_TRUE(r.started);
+  return {r.exitCode, r.output, printer.Report()};
+}
+
+tw::sim::SimConfig Tcp(const std::string& address, unsigned level = 100) {
+  tw::sim::SimConfig c;
+  c.tcpAddress = address;
+  c.resetMs = 0;
+  c.behaviour.level = level;
+  return c;
+}
+
+TEST(TrimsenseWithSimulatedPrinter, StoresTheThresholdForTheMeasuredLevel) {
+  const std::pair<unsigned, int> cases[] = {{40, 21}, {100, 35}, {200, 70}, {900, 81}};
+  int host = 11;
+  for (auto [level, threshold] : cases) {
+    const std::string address = "127.0.0." + std::to_string(host++);
+    const auto o = Adjust(Tcp(address, level), {"-n" + address});
+    EXPECT_EQ(o.exitCode, 0) << o.output;
+    EXPECT_EQ(o.printer.record.threshold, threshold) << "level " << level;
+    EXPECT_EQ(o.printer.record.thresholdWrites, 1);
+    EXPECT_EQ(o.printer.record.badChecksums, 0);
+    EXPECT_EQ(o.printer.resets, 1);
+    EXPECT_NE(o.output.find("Slip Paper Sensor Adjustment success\n\nwaite printer reset\n"
+                            "waite printer reconnect\n...\n.exit\n"),
+              std::string::npos)
+        << o.output;
+  }
+}
+
+TEST(TrimsenseWithSimulatedPrinter, RepliesThatTrickleInByteByByte) {
+  auto config = Tcp("127.0.0.15", 150);
+  config.behaviour.faults.insert(tw::sim::Fault::kByteByByte);
+  config.byteGapMs = 5;
+  const auto o = Adjust(config, {"-n127.0.0.15"});
+  EXPECT_EQ(o.exitCode, 0) << o.output;
+  EXPECT_EQ(o.printer.record.threshold, 52);
+}
+
+TEST(TrimsenseWithSimulatedPrinter, SerialPortThroughAPseudoTerminal) {
+  const fs::path dos = fs::temp_directory_path() / "trimsense-e2e-dosdevices";
+  fs::create_directories(dos);
+  tw::platform::SetEnv("PORTWIRE_DOSDEVICES", dos.string());
+  tw::sim::SimConfig config;
+  config.ptyDir = dos;
+  config.comNumber = 7;
+  config.resetMs = 0;
+  config.behaviour.level = 120;
+  const auto o = Adjust(config, {"-c7", "-cB38400"});
+  EXPECT_EQ(o.exitCode, 0) << o.output;
+  EXPECT_EQ(o.printer.record.threshold, 42);
+  tw::platform::SetEnv("PORTWIRE_DOSDEVICES", std::nullopt);
+}
+
+TEST(TrimsenseWithSimulatedPrinter, CommunicationTestOnlyTouchesNoSetting) {
+  const auto o = Adjust(Tcp("127.0.0.16"), {"-n127.0.0.16", "-tC"});
+  EXPECT_EQ(o.exitCode, 0) << o.output;
+  EXPECT_EQ(o.printer.record.thresholdWrites, 0);
+  EXPECT_EQ(o.output.find("Slip Paper"), std::string::npos);
+}
+
+TEST(TrimsenseWithFaultyPrinter, OtherModel) {
+  auto config = Tcp("127.0.0.21");
+  config.behaviour.faults.insert(tw::sim::Fault::kOtherModel);
+  const auto o = Adjust(config, {"-n127.0.0.21"});
+  EXPECT_EQ(o.exitCode, 6) << o.output;
+  EXPECT_NE(o.output.find("Communication test false:6\n"), std::string::npos);
+  EXPECT_EQ(o.printer.record.thresholdWrites, 0);
+}
+
+TEST(TrimsenseWithFaultyPrinter, NeverReady) {
+  auto config = Tcp("127.0.0.22");
+  config.behaviour.faults.insert(tw::sim::Fault::kNeverReady);
+  const auto o = Adjust(config, {"-n127.0.0.22"});
+  EXPECT_EQ(o.exitCode, 3) << o.output;
+  EXPECT_NE(o.output.find("Slip Paper Sensor Adjustment strat\n\nSlip Paper Sensor Adjustment false:3\n"),
+            std::string::npos)
+      << o.output;
+  EXPECT_EQ(std::count(o.printer.record.commands.begin(), o.printer.record.commands.end(), "readiness_query"), 10);
+}
+
+TEST(TrimsenseWithFaultyPrinter, Silent) {
+  auto config = Tcp("127.0.0.23");
+  config.behaviour.faults.insert(tw::sim::Fault::kSilent);
+  const auto o = Adjust(config, {"-n127.0.0.23"});
+  EXPECT_EQ(o.exitCode, 3) << o.output;
+  EXPECT_NE(o.output.find("Communication test false:3\n"), std::string::npos);
+}
+
+TEST(TrimsenseWithFaultyPrinter, PrinterThatNeverComesBackAfterTheReset) {
+  const fs::path dos = fs::temp_directory_path() / "trimsense-e2e-dosdevices-gone";
+  fs::create_directories(dos);
+  tw::platform::SetEnv("PORTWIRE_DOSDEVICES", dos.string());
+  tw::sim::SimConfig config;
+  config.ptyDir = dos;
+  config.comNumber = 8;
+  config.resetMs = 120000;
+  const auto o = Adjust(config, {"-c8"});
+  EXPECT_EQ(o.exitCode, 0) << o.output;
+  EXPECT_EQ(o.printer.record.threshold, 35);
+  EXPECT_NE(o.output.find("reconnect timeout.\n.exit\n"), std::string::npos) << o.output;
+  tw::platform::SetEnv("PORTWIRE_DOSDEVICES", std::nullopt);
+}
+
+}  // namespace
