@@ -1,6 +1,8 @@
 #include "platform/service_control.h"
 
 #include <windows.h>
+// windows.h maps OpenService to OpenServiceW, which would rename our method.
+#undef OpenService
 
 #include <string>
 
