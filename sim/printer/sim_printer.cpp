@@ -278,8 +278,10 @@ void SimPrinter::RunTcp() {
       until = downUntil_;
     }
     if (down) {
-      CloseFd(conn);
+      // Listener first: a client that sees its connection end must not get
+      // into the old listener's queue in between.
       CloseFd(listenFd_);
+      CloseFd(conn);
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
       if (left.count() > 0 && !SleepUnlessStopping(left)) break;
       while (!OpenListener()) {
