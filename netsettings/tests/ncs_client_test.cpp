@@ -91,10 +91,10 @@ TEST_F(NcsClient, QueriesReadWhatTheInterfaceHolds) {
   DiscoverySummary nic{};
   ASSERT_EQ(GetNICInfo(kSimAddress, &nic), kOk);
   EXPECT_EQ(0, std::memcmp(nic.mac, kMac, 6));
-  EXPECT_EQ(nic.address, kSimAddress);
+  EXPECT_EQ(+nic.address, kSimAddress);
   EXPECT_EQ(nic.model, 0x0400);
   EXPECT_EQ(nic.version, 0x0102);
-  EXPECT_EQ(nic.wireless, 1u);
+  EXPECT_EQ(+nic.wireless, 1u);
 
   AddressSettings a{};
   WirelessSettings w{};
@@ -404,7 +404,7 @@ TEST_F(NcsClient, DiscoveryListsEachAcceptedReply) {
   ASSERT_EQ(ListUp(kSimAddress, 1), 1);
   DiscoverySummary s{};
   ASSERT_EQ(GetNIC(0, &s), kOk);
-  EXPECT_EQ(s.address, kSimAddress);
+  EXPECT_EQ(+s.address, kSimAddress);
   EXPECT_EQ(0, std::memcmp(s.mac, kMac, 6));
   EXPECT_EQ(GetNIC(1, &s), kIndexOutOfRange);
   EXPECT_EQ(GetNIC(-1, &s), kIndexOutOfRange);
@@ -440,7 +440,7 @@ TEST_F(NcsClient, ExtendedRepliesNeedTheCapabilityBit) {
   ASSERT_EQ(ListUp(kSimAddress, 1), 1);
   DiscoverySummary s{};
   ASSERT_EQ(GetNIC(0, &s), kOk);
-  EXPECT_EQ(s.wireless, 1u);
+  EXPECT_EQ(+s.wireless, 1u);
   NetifFaults f;
   f.shortReplies = 75;
   sim.SetFaults(f);

@@ -105,7 +105,7 @@ TEST_F(NcsExports, DiscoveryAndReads) {
   DiscoverySummary s{};
   ASSERT_EQ(Fn<GetNic>("NCSGetNIC")(0, &s), 0);
   EXPECT_EQ(0, std::memcmp(s.mac, kMac, 6));
-  EXPECT_EQ(s.address, kSim);
+  EXPECT_EQ(+s.address, kSim);
   EXPECT_EQ(Fn<GetNic>("NCSGetNIC")(1, &s), -9);
   EXPECT_EQ(Fn<GetNic>("NCSGetNIC")(0, nullptr), -1);
 

@@ -163,7 +163,7 @@ TEST(NcsNamespace, InsideClientNamespace) {
     for (int i = 0; i < 2; ++i) {
       DiscoverySummary s{};
       ASSERT_EQ(GetNIC(i, &s), kOk);
-      EXPECT_EQ(s.address, Ipv4Address(10, 213, 7, 2));
+      EXPECT_EQ(+s.address, Ipv4Address(10, 213, 7, 2));
       macs.insert(s.mac[5]);
     }
     EXPECT_EQ(macs, (std::set<std::uint8_t>{0x0A, 0x0B}));

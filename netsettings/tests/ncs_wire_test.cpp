@@ -29,7 +29,7 @@ std::vector<std::uint8_t> Header(char letter, std::uint32_t code, std::uint16_t 
 // Copies a datagram into a heap block of exactly its size.
 struct Exact {
   explicit Exact(const std::vector<std::uint8_t>& d) : bytes(new std::uint8_t[d.size()]), size(d.size()) {
-    std::memcpy(bytes.get(), d.data(), d.size());
+    if (!d.empty()) std::memcpy(bytes.get(), d.data(), d.size());
   }
   Reply reply() const { return Reply(bytes.get(), size); }
   std::unique_ptr<std::uint8_t[]> bytes;

@@ -141,6 +141,7 @@ void NetifSimulator::Serve() {
       const int n = socket_.ReceiveFrom(buffer, sizeof buffer, &from);
       if (n > 0) Handle(buffer, static_cast<std::size_t>(n), from);
     } else if (floodTo) {
+      std::lock_guard g(mutex_);
       Send(BasicInfoReply('p'), *floodTo);
       ++floodSent_;
     }

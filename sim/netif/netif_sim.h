@@ -113,6 +113,7 @@ class NetifSimulator {
   void Serve();
   void ServeSnmp();
   void Handle(const std::uint8_t* data, std::size_t length, const platform::Ipv4Endpoint& from);
+  // Both with mutex_ held.
   void Send(const std::vector<std::uint8_t>& datagram, const platform::Ipv4Endpoint& to);
   std::vector<std::uint8_t> BasicInfoReply(char letter) const;
 
