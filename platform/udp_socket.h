@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace tw::platform {
 
@@ -19,9 +20,32 @@ struct Ipv4Endpoint {
 };
 
 // Builds the network-order address value of a.b.c.d.
-std::uint32_t Ipv4Address(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d);
-// Parses dotted text ("127.0.0.5"); false for anything else.
-bool ParseIpv4(const char* text, std::uint32_t& address);
+inline std::uint32_t Ipv4Address(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
+  const std::uint8_t bytes[4] = {a, b, c, d};
+  std::uint32_t v = 0;
+  std::memcpy(&v, bytes, 4);
+  return v;
+}
+
+// Parses dotted text of four decimal numbers up to 255 ("127.0.0.5"); false
+// for anything else.
+inline bool ParseIpv4(const char* text, std::uint32_t& address) {
+  if (!text) return false;
+  std::uint8_t bytes[4];
+  for (int i = 0; i < 4; ++i) {
+    unsigned value = 0;
+    int digits = 0;
+    while (*text >= '0' && *text <= '9' && digits < 3) {
+      value = value * 10 + static_cast<unsigned>(*text++ - '0');
+      ++digits;
+    }
+    if (digits == 0 || value > 255 || *text != (i < 3 ? '.' : '\0')) return false;
+    bytes[i] = static_cast<std::uint8_t>(value);
+    if (i < 3) ++text;
+  }
+  address = Ipv4Address(bytes[0], bytes[1], bytes[2], bytes[3]);
+  return true;
+}
 
 // Windows: WSAStartup asking for version 1.1, its result; Linux: 0.
 int SocketsStartup();

@@ -26,21 +26,6 @@ int Fd(std::intptr_t h) { return static_cast<int>(h); }
 
 }  // namespace
 
-std::uint32_t Ipv4Address(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
-  const std::uint8_t bytes[4] = {a, b, c, d};
-  std::uint32_t v = 0;
-  std::memcpy(&v, bytes, 4);
-  return v;
-}
-
-bool ParseIpv4(const char* text, std::uint32_t& address) {
-  if (!text) return false;
-  in_addr a{};
-  if (inet_pton(AF_INET, text, &a) != 1) return false;
-  address = a.s_addr;
-  return true;
-}
-
 int SocketsStartup() { return 0; }
 int SocketsCleanup() { return 0; }
 

@@ -4,7 +4,6 @@
 #include <ws2tcpip.h>
 #include <mswsock.h>
 
-#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -27,29 +26,6 @@ sockaddr_in ToSockaddr(const Ipv4Endpoint& e) {
 SOCKET Sock(std::intptr_t h) { return static_cast<SOCKET>(h); }
 
 }  // namespace
-
-std::uint32_t Ipv4Address(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
-  const std::uint8_t bytes[4] = {a, b, c, d};
-  std::uint32_t v = 0;
-  std::memcpy(&v, bytes, 4);
-  return v;
-}
-
-bool ParseIpv4(const char* text, std::uint32_t& address) {
-  if (!text) return false;
-  unsigned parts[4];
-  int used = 0;
-  char tail = 0;
-  if (std::sscanf(text, "%u.%u.%u.%u%n%c", &parts[0], &parts[1], &parts[2], &parts[3], &used, &tail) != 4) {
-    return false;
-  }
-  for (unsigned p : parts) {
-    if (p > 255) return false;
-  }
-  address = Ipv4Address(static_cast<std::uint8_t>(parts[0]), static_cast<std::uint8_t>(parts[1]),
-                        static_cast<std::uint8_t>(parts[2]), static_cast<std::uint8_t>(parts[3]));
-  return true;
-}
 
 int SocketsStartup() {
   WSADATA data;

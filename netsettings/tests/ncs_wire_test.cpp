@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "netsettings/fuzz/read_all_replies.h"
 #include "netsettings/ncs_wire.h"
+#include "platform/udp_socket.h"
 
 using namespace tw::ncs;
 
@@ -203,33 +205,19 @@ TEST(NcsReaders, ArbitraryBytesNeverReadPastTheDatagram) {
     base[11] = static_cast<std::uint8_t>(result);
     for (std::size_t len = 0; len <= base.size(); len += 1) {
       const Exact e(std::vector<std::uint8_t>(base.begin(), base.begin() + len));
-      const Reply r = e.reply();
-      std::uint8_t mac[6];
-      BasicInfo bi;
-      AddressSettings a;
-      WirelessSettings w{};
-      WirelessStatus ws;
-      DnsSettings d{};
-      AsbStatus asb;
-      char name[32], text[256];
-      std::uint32_t x, y;
-      ReadIdentity(r, mac);
-      ReadBasicInfo(r, bi);
-      ReadIpSettings(r, a);
-      ReadWirelessName(r, w);
-      ReadWirelessSecurity(r, w);
-      ReadWirelessStatus(r, ws);
-      ReadDnsNames(r, d);
-      ReadDnsServers(r, d);
-      ReadAutoStatus(r, asb);
-      ReadReceiverName(r, name);
-      ReadOnline(r);
-      ReadBufferSizes(r, x, y);
-      ReadConnectionAddress(r, x);
-      ReadText256(r, text);
-      ReadDiscoveryReply(r, 0);
+      ReadAllReplies(e.reply());
     }
   }
   EXPECT_STREQ(ResultName(kWrongPassword), "wrong password");
   EXPECT_STREQ(ResultName(42), "unknown");
+}
+
+TEST(NcsAddresses, DottedTextParsesStrictly) {
+  std::uint32_t a = 0;
+  ASSERT_TRUE(tw::platform::ParseIpv4("127.0.0.161", a));
+  EXPECT_EQ(a, tw::platform::Ipv4Address(127, 0, 0, 161));
+  for (const char* bad : {"", "1.2.3", "1.2.3.4.", "1.2.3.256", "1..2.3", " 1.2.3.4", "1.2.3.4x", "0001.2.3.4"}) {
+    EXPECT_FALSE(tw::platform::ParseIpv4(bad, a)) << bad;
+  }
+  EXPECT_FALSE(tw::platform::ParseIpv4(nullptr, a));
 }
