@@ -37,6 +37,10 @@ namespace tw::platform {
 
 enum class RegistryHive { kLocalMachine };
 
+// True where keys come from the staged tree (Linux), false where they come
+// from the system registry (Windows). Tests that stage keys skip otherwise.
+bool RegistryIsStaged();
+
 enum class RegistryValueType { kString, kExpandString, kNumber, kOther };
 
 struct RegistryValue {

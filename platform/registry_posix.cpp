@@ -94,6 +94,8 @@ std::optional<uint32_t> ParseNumber(const std::string& text) {
 
 }  // namespace
 
+bool RegistryIsStaged() { return true; }
+
 RegistryKey::RegistryKey() = default;
 RegistryKey::~RegistryKey() = default;
 RegistryKey::RegistryKey(RegistryKey&& other) noexcept = default;

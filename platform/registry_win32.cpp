@@ -21,6 +21,8 @@ constexpr REGSAM kReadAccess = KEY_READ | KEY_WOW64_64KEY;
 
 }  // namespace
 
+bool RegistryIsStaged() { return false; }
+
 RegistryKey::RegistryKey() = default;
 RegistryKey::~RegistryKey() = default;
 RegistryKey::RegistryKey(RegistryKey&& other) noexcept = default;

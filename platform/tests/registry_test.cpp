@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/module.h"
 #include "platform/process.h"
 
 namespace tw::platform {
@@ -19,7 +18,7 @@ namespace fs = std::filesystem;
 class RegistryTree : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (NativeModuleFileName(u"x.dll") == "x.dll") GTEST_SKIP() << "the system registry is not staged";
+    if (!RegistryIsStaged()) GTEST_SKIP() << "the system registry is not staged";
     root_ = fs::temp_directory_path() / ("pw-registry-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
     fs::remove_all(root_);
     saved_ = GetEnv("PORTWIRE_REGISTRY_ROOT");

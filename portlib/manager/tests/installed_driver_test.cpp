@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/process.h"
+#include "platform/registry.h"
 
 namespace tw::portwire {
 namespace {
@@ -19,6 +20,7 @@ namespace fs = std::filesystem;
 class StagedRegistry : public ::testing::Test {
  protected:
   void SetUp() override {
+    if (!platform::RegistryIsStaged()) GTEST_SKIP() << "the system registry is not staged";
     root_ = fs::temp_directory_path() /
             ("pw-reg-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
              ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -28,6 +30,7 @@ class StagedRegistry : public ::testing::Test {
     platform::SetEnv("PORTWIRE_REGISTRY_ROOT", root_.string());
   }
   void TearDown() override {
+    if (root_.empty()) return;
     platform::SetEnv("PORTWIRE_REGISTRY_ROOT", saved_);
     fs::remove_all(root_);
   }
