@@ -323,16 +323,5 @@ TEST(KnownPorts, UsbDevicePathsOfOnePrinterMatch) {
   EXPECT_FALSE(KPComm::UsbDeviceNamesMatch(nullptr, nullptr));
 }
 
-TEST(Callers, CallerIdAndModelType) {
-  ManagerRig rig;
-  EXPECT_EQ(rig.m().SetCaller(5), kResultInvalidArgument);
-  EXPECT_EQ(rig.m().SetCaller(4), kResultOk);
-  EXPECT_EQ(rig.m().Caller(), 4u);
-  rig.m().SetModelType(7);
-  EXPECT_EQ(rig.m().ModelType(), 0);
-  rig.m().SetModelType(1);
-  EXPECT_EQ(rig.m().ModelType(), 1);
-}
-
 }  // namespace
 }  // namespace tw::portwire

@@ -96,16 +96,6 @@ TEST_F(PrinterProcedures, QueryModelNameRetriesFiveTimesWithPauses) {
   EXPECT_EQ(rig_.m().QueryModelName(nullptr), kResultBufferTooSmall);
 }
 
-TEST_F(PrinterProcedures, QueryModelNameRejectsAnUnendedName) {
-  OpenDirect();
-  char16_t name[80];
-  Bytes reply(80, 'A');
-  reply[0] = 0x5F;
-  rig_.direct->reads = {{kResultOk, reply}};
-  EXPECT_EQ(rig_.m().QueryModelName(name), kResultOk);  // 79 characters fit with their end
-  EXPECT_EQ(std::u16string_view(name).size(), 79u);
-}
-
 TEST_F(PrinterProcedures, QueryModelCodeReadsTheTextAfterItsPrefix) {
   OpenDirect();
   char16_t code[80];

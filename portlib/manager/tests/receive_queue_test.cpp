@@ -39,24 +39,6 @@ TEST(BlockQueue, BlockLargerThanTheBufferStaysForALargerRead) {
   EXPECT_EQ(queue.TakeInto(nullptr, 16, nullptr), CBlockQueue::TakeResult::kTooSmall);
 }
 
-TEST(ManualResetEvent, StaysSetUntilResetAndWakesAWaiter) {
-  CManualResetEvent event;
-  EXPECT_FALSE(event.Wait(0));
-  EXPECT_FALSE(event.Wait(20));
-  event.Set();
-  EXPECT_TRUE(event.Wait(0));
-  EXPECT_TRUE(event.Wait(0));  // manual reset: still set
-  event.Reset();
-  EXPECT_FALSE(event.IsSet());
-
-  std::thread setter([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    event.Set();
-  });
-  EXPECT_TRUE(event.Wait(CManualResetEvent::kInfinite));
-  setter.join();
-}
-
 TEST(ReceiveQueue, BlocksDeliveredByABackendThreadArriveInOrder) {
   KPComm manager;
   constexpr int kBlocks = 3000;

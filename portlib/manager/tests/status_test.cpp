@@ -178,18 +178,5 @@ TEST_F(DispatchStatusTest, BatteryReportAndMalformedPackets) {
   EXPECT_EQ(rig_.m().Status(), 7);
 }
 
-TEST_F(DispatchStatusTest, UnregisteredCallbacksAreNotCalled) {
-  rig_.m().RegisterStatusProc(OnStatus, &user_);
-  rig_.m().RegistRawStatusCallBack(OnRaw, &user_);
-  rig_.m().UnregisterStatusProc();
-  rig_.m().UnregistRawStatusCallback();
-  seen_.status.clear();
-  Dispatch(kStatusEvent, {0x00, 0x20, 0x00, 0x00});
-  EXPECT_EQ(rig_.m().Status(), 3);
-  EXPECT_TRUE(seen_.status.empty());
-  EXPECT_TRUE(seen_.raw.empty());
-  EXPECT_FALSE(rig_.m().HasStatusCallback());
-}
-
 }  // namespace
 }  // namespace tw::portwire
