@@ -105,8 +105,15 @@ std::string CDirectComm::BlockAddressText() const {
 
 bool CDirectComm::IsReachable() {
   if (blockKind_.load() != lnkio::kLinkNetwork) return true;
+  const auto nowMs = [] {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  };
+  if (nowMs() < reachableUntilMs_.load()) return true;
   // The address of the link itself, so the echo and the link never disagree.
-  return options_.reachable(BlockAddressText(), kEchoTimeoutMs);
+  if (!options_.reachable(BlockAddressText(), kEchoTimeoutMs)) return false;
+  reachableUntilMs_.store(nowMs() + kReachableForMs);
+  return true;
 }
 
 Result CDirectComm::TranslateResult(int32_t libraryCode) {
@@ -118,6 +125,7 @@ Result CDirectComm::TranslateResult(int32_t libraryCode) {
 Result CDirectComm::Open(int32_t /*mode*/) {
   if (!library_.IsLoaded() || Owner() == nullptr) return kResultFailed;
   if (!BuildOpenBlock()) return kResultFailed;
+  reachableUntilMs_.store(0);  // perhaps another printer now
   KPComm& owner = *Owner();
 
   int32_t code = OpenLink();

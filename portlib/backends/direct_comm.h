@@ -89,6 +89,10 @@ class CDirectComm : public CCommBase {
   static constexpr int kStopWaitMs = 5000;        // Close waits this long for the monitor
   static constexpr int32_t kReadBufferSize = 65791;
   static constexpr int kEchoTimeoutMs = 1000;
+  // A printer that answered an echo is taken as reachable for this long, so a
+  // command and its reply do not each wait for an echo round trip of their
+  // own; an unreachable printer is still found out within this time.
+  static constexpr int kReachableForMs = 500;
 
   explicit CDirectComm(DirectCommOptions options = {});
   ~CDirectComm() override;
@@ -165,6 +169,8 @@ class CDirectComm : public CCommBase {
   mutable std::mutex linkLock_;  // the backend lock; also guards block_
   lnkio::LinkOpenBlock block_{};
   std::atomic<int32_t> blockKind_{0};
+  // Steady-clock milliseconds until which the last successful echo counts.
+  std::atomic<int64_t> reachableUntilMs_{0};
 
   // Monitor bookkeeping.
   mutable std::mutex monitorLock_;

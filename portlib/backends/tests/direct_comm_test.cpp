@@ -132,10 +132,11 @@ class DirectCommTest : public ::testing::Test {
     DirectCommOptions options;
     options.libraryName = library;
     options.useWaitReadable = useWaitReadable;
-    options.reachable = [this, reachable](std::string_view ipv4, int) {
+    reachable_ = reachable;
+    options.reachable = [this](std::string_view ipv4, int) {
       std::lock_guard<std::mutex> g(probeMu_);
       probed_.emplace_back(ipv4);
-      return reachable;
+      return reachable_.load();
     };
     auto direct = std::make_unique<CDirectComm>(std::move(options));
     direct_ = direct.get();
@@ -174,6 +175,7 @@ class DirectCommTest : public ::testing::Test {
   CDirectComm* direct_ = nullptr;
   std::unique_ptr<KPComm> kp_;
   std::mutex probeMu_;
+  std::atomic<bool> reachable_{true};
   std::vector<std::string> probed_;
   uint32_t lastLength_ = 0;
 };
@@ -350,6 +352,24 @@ TEST_F(DirectCommTest, UnreachableNetworkPrinterRefusesReadAndWrite) {
   Bytes got;
   EXPECT_EQ(Read(got, 16, 100), kResultSettingsMismatch);
   EXPECT_TRUE(fake_->Written().empty());
+}
+
+TEST_F(DirectCommTest, AnEchoCountsForAShortWhileOnly) {
+  Make();
+  ASSERT_EQ(OpenPort(u"NET", u"127.0.0.84"), kResultOk);
+  const Bytes data{0x1D, 0x49, 0x43};
+  uint32_t n = 0;
+  const auto probes = [this] {
+    std::lock_guard<std::mutex> g(probeMu_);
+    return probed_.size();
+  };
+  const size_t before = probes();
+  EXPECT_EQ(kp_->Write(data.data(), 3, &n, 1000), kResultOk);
+  EXPECT_EQ(kp_->Write(data.data(), 3, &n, 1000), kResultOk);
+  EXPECT_EQ(probes(), before + 1);  // the second write relied on the first echo
+  reachable_ = false;
+  std::this_thread::sleep_for(std::chrono::milliseconds(CDirectComm::kReachableForMs + 200));
+  EXPECT_EQ(kp_->Write(data.data(), 3, &n, 1000), kResultSettingsMismatch);
 }
 
 TEST_F(DirectCommTest, InitializeSwitchesFlowControlOffOnlyWhileOffline) {
