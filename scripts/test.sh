@@ -16,13 +16,17 @@ fi
 step "native tests"
 ctest --test-dir build -j "$jobs" --output-on-failure || failed+=("native tests")
 
-step "thread-sanitizer build of the library"
-tsan_targets=$(cmake --build build --target help 2>/dev/null | sed -n 's/^\(portlib_[a-z]*_tests\|lnkio_tests\): .*/\1/p' | tr '\n' ' ')
-if [ -n "$tsan_targets" ]; then
-  cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTW_SANITIZE=thread >/dev/null &&
-    cmake --build build-tsan -j "$jobs" --target $tsan_targets kps410-sim Portwire lnkioapi 2>&1 | tail -n 3 &&
-    ctest --test-dir build-tsan -j "$jobs" --output-on-failure -R "$(echo $tsan_targets | tr ' ' '|')" ||
+step "thread-sanitizer build of the threaded parts"
+# The library's queues, monitor thread and callbacks, the port-access
+# library's concurrent reads and writes, and the network settings client.
+tsan_tests="portlib_manager_tests portlib_backends_tests portlib_direct_sim_tests portlib_api_tests lnkio_tcp_tests lnkio_pty_tests ncs_client_tests"
+if cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTW_SANITIZE=thread >/dev/null &&
+   cmake --build build-tsan -j "$jobs" --target $tsan_tests Portwire lnkioapi kps410-sim netif-sim >/dev/null; then
+  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+    ctest --test-dir build-tsan -j "$jobs" --output-on-failure -R "^($(echo $tsan_tests | tr ' ' '|'))\$" ||
     failed+=("thread-sanitizer tests")
+else
+  failed+=("thread-sanitizer build")
 fi
 
 step "Windows build"
@@ -31,6 +35,8 @@ if cmake -S . -B build-win -G Ninja -DCMAKE_BUILD_TYPE=Release \
    cmake --build build-win -j "$jobs"; then
   step "Windows tests under Wine"
   export WINEDEBUG=-all
+  # Create or update the Wine prefix once, before any program runs in it.
+  wineboot -i >/dev/null 2>&1 || true
   wineserver -p 2>/dev/null || true
   ctest --test-dir build-win -j "$jobs" --output-on-failure || failed+=("Windows tests")
   for check in scripts/wine/*.sh; do
