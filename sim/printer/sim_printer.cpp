@@ -259,39 +259,41 @@ bool SimPrinter::Handle(const std::uint8_t* data, std::size_t size, int fd, bool
   return true;
 }
 
-void SimPrinter::RunTcp() {
-  unsigned seen;
-  {
-    std::lock_guard<std::mutex> lock(mu_);
-    seen = generation_;
+SimPrinter::LinkEvent SimPrinter::NextLinkEvent(unsigned& seen, Clock::time_point& until) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (stopping_) return LinkEvent::kStop;
+  const bool down = generation_ != seen;
+  seen = generation_;
+  until = downUntil_;
+  return down ? LinkEvent::kDown : LinkEvent::kNone;
+}
+
+bool SimPrinter::ComeBack(Clock::time_point until, unsigned seen, const std::function<bool()>& reopen) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
+  if (left.count() > 0 && !SleepUnlessStopping(left)) return false;
+  while (!reopen()) {
+    if (!SleepUnlessStopping(std::chrono::milliseconds(100))) return false;
   }
+  std::lock_guard<std::mutex> lock(mu_);
+  if (generation_ == seen) report_.state = "up";
+  return true;
+}
+
+void SimPrinter::RunTcp() {
+  unsigned seen = 0;
+  Clock::time_point until;
+  NextLinkEvent(seen, until);
   int conn = -1;
   std::vector<std::uint8_t> buffer(4096);
   for (;;) {
-    bool down;
-    Clock::time_point until;
-    {
-      std::lock_guard<std::mutex> lock(mu_);
-      if (stopping_) break;
-      down = generation_ != seen;
-      seen = generation_;
-      until = downUntil_;
-    }
-    if (down) {
+    const LinkEvent event = NextLinkEvent(seen, until);
+    if (event == LinkEvent::kStop) break;
+    if (event == LinkEvent::kDown) {
       // Listener first: a client that sees its connection end must not get
       // into the old listener's queue in between.
       CloseFd(listenFd_);
       CloseFd(conn);
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
-      if (left.count() > 0 && !SleepUnlessStopping(left)) break;
-      while (!OpenListener()) {
-        if (!SleepUnlessStopping(std::chrono::milliseconds(100))) break;
-      }
-      if (listenFd_ < 0) break;
-      {
-        std::lock_guard<std::mutex> lock(mu_);
-        if (generation_ == seen) report_.state = "up";
-      }
+      if (!ComeBack(until, seen, [this] { return OpenListener(); })) break;
       Log("back: listening again");
       Changed();
       continue;
@@ -326,34 +328,16 @@ void SimPrinter::RunTcp() {
 }
 
 void SimPrinter::RunPty() {
-  unsigned seen;
-  {
-    std::lock_guard<std::mutex> lock(mu_);
-    seen = generation_;
-  }
+  unsigned seen = 0;
+  Clock::time_point until;
+  NextLinkEvent(seen, until);
   std::vector<std::uint8_t> buffer(4096);
   for (;;) {
-    bool down;
-    Clock::time_point until;
-    {
-      std::lock_guard<std::mutex> lock(mu_);
-      if (stopping_) break;
-      down = generation_ != seen;
-      seen = generation_;
-      until = downUntil_;
-    }
-    if (down) {
+    const LinkEvent event = NextLinkEvent(seen, until);
+    if (event == LinkEvent::kStop) break;
+    if (event == LinkEvent::kDown) {
       ClosePty();  // the other end sees a hang-up
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
-      if (left.count() > 0 && !SleepUnlessStopping(left)) break;
-      while (!OpenPty()) {
-        if (!SleepUnlessStopping(std::chrono::milliseconds(100))) break;
-      }
-      if (ptyMaster_ < 0) break;
-      {
-        std::lock_guard<std::mutex> lock(mu_);
-        if (generation_ == seen) report_.state = "up";
-      }
+      if (!ComeBack(until, seen, [this] { return OpenPty(); })) break;
       Log("back: serial line " + Report().ptyPath);
       Changed();
       continue;

@@ -60,6 +60,12 @@ class SimPrinter {
 
  private:
   struct Endpoint;
+  enum class LinkEvent { kNone, kDown, kStop };
+  // Whether the endpoint loop must stop, or take its link down until `until`
+  // (a reset or drop happened since generation `seen`).
+  LinkEvent NextLinkEvent(unsigned& seen, std::chrono::steady_clock::time_point& until);
+  // Waits out the down time and reopens the endpoint; false when stopping.
+  bool ComeBack(std::chrono::steady_clock::time_point until, unsigned seen, const std::function<bool()>& reopen);
   void RunTcp();
   void RunPty();
   bool OpenListener();
