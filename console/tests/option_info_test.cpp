@@ -61,7 +61,7 @@ TEST(OptionParse, FirstPortOptionWins) {
   EXPECT_EQ(Name(p), u"LPT1");
   EXPECT_EQ(ParseArgs({"-l1", "-cB9600"}).info.settings.baudRate, 0);
   EXPECT_EQ(Name(ParseArgs({"-c4", "-c5"})), u"COM4");
-  EXPECT_EQ(Name(ParseArgs({"-n10.0.0.1", "-u3"})), u"10.0.0.1");
+  EXPECT_EQ(Name(ParseArgs({"-n127.0.0.9", "-u3"})), u"127.0.0.9");
 }
 
 TEST(OptionParse, PortNumbers) {
