@@ -5,5 +5,6 @@ set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+packages=$(grep -v '^#' "$(dirname "$0")/packages.txt")
 $SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends $(grep -v '^#' "$(dirname "$0")/packages.txt") >/dev/null
+$SUDO apt-get install -y -qq --no-install-recommends $packages >/dev/null
