@@ -39,6 +39,22 @@ tw::sim::SimConfig Tcp(const std::string& address, unsigned level = 100) {
   return c;
 }
 
+// A printer on a pseudo-terminal, reached as COM<com> through a link folder
+// that the programs started meanwhile find in PORTWIRE_DOSDEVICES.
+struct SerialPrinter {
+  SerialPrinter(int com, int resetMs, unsigned level = 100) {
+    const fs::path dos = fs::temp_directory_path() / ("trimsense-e2e-dosdevices-" + std::to_string(com));
+    fs::create_directories(dos);
+    tw::platform::SetEnv("PORTWIRE_DOSDEVICES", dos.string());
+    config.ptyDir = dos;
+    config.comNumber = com;
+    config.resetMs = resetMs;
+    config.behaviour.level = level;
+  }
+  ~SerialPrinter() { tw::platform::SetEnv("PORTWIRE_DOSDEVICES", std::nullopt); }
+  tw::sim::SimConfig config;
+};
+
 TEST(TrimsenseWithSimulatedPrinter, StoresTheThresholdForTheMeasuredLevel) {
   const std::pair<unsigned, int> cases[] = {{40, 21}, {100, 35}, {200, 70}, {900, 81}};
   int host = 11;
@@ -67,18 +83,10 @@ TEST(TrimsenseWithSimulatedPrinter, RepliesThatTrickleInByteByByte) {
 }
 
 TEST(TrimsenseWithSimulatedPrinter, SerialPortThroughAPseudoTerminal) {
-  const fs::path dos = fs::temp_directory_path() / "trimsense-e2e-dosdevices";
-  fs::create_directories(dos);
-  tw::platform::SetEnv("PORTWIRE_DOSDEVICES", dos.string());
-  tw::sim::SimConfig config;
-  config.ptyDir = dos;
-  config.comNumber = 7;
-  config.resetMs = 0;
-  config.behaviour.level = 120;
-  const auto o = Adjust(config, {"-c7", "-cB38400"});
+  const SerialPrinter serial(7, 0, 120);
+  const auto o = Adjust(serial.config, {"-c7", "-cB38400"});
   EXPECT_EQ(o.exitCode, 0) << o.output;
   EXPECT_EQ(o.printer.record.threshold, 42);
-  tw::platform::SetEnv("PORTWIRE_DOSDEVICES", std::nullopt);
 }
 
 TEST(TrimsenseWithSimulatedPrinter, CommunicationTestOnlyTouchesNoSetting) {
@@ -117,18 +125,11 @@ TEST(TrimsenseWithFaultyPrinter, Silent) {
 }
 
 TEST(TrimsenseWithFaultyPrinter, PrinterThatNeverComesBackAfterTheReset) {
-  const fs::path dos = fs::temp_directory_path() / "trimsense-e2e-dosdevices-gone";
-  fs::create_directories(dos);
-  tw::platform::SetEnv("PORTWIRE_DOSDEVICES", dos.string());
-  tw::sim::SimConfig config;
-  config.ptyDir = dos;
-  config.comNumber = 8;
-  config.resetMs = 120000;
-  const auto o = Adjust(config, {"-c8"});
+  const SerialPrinter serial(8, 120000);
+  const auto o = Adjust(serial.config, {"-c8"});
   EXPECT_EQ(o.exitCode, 0) << o.output;
   EXPECT_EQ(o.printer.record.threshold, 35);
   EXPECT_NE(o.output.find("reconnect timeout.\n.exit\n"), std::string::npos) << o.output;
-  tw::platform::SetEnv("PORTWIRE_DOSDEVICES", std::nullopt);
 }
 
 }  // namespace
