@@ -191,6 +191,8 @@ void WaitForRestart() { std::this_thread::sleep_for(State().overrides.restartWai
 
 int SetSettings(const std::uint8_t* mac, std::uint32_t dest, const AddressSettings* a, const WirelessSettings* w,
                 const char* password) {
+  // Nothing to store: logging in would only restart the interface for nothing.
+  if (!a && !w) return kInvalidArgument;
   if (a && !ValidAddressSettings(*a)) return kInvalidArgument;
   if (w && !ValidWirelessSettings(*w)) return kInvalidArgument;
   if (PasswordTooLong(password)) return kWrongPassword;

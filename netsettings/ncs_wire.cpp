@@ -186,7 +186,10 @@ int ReadWirelessSecurity(const Reply& r, WirelessSettings& out) {
 
 int ReadWirelessStatus(const Reply& r, WirelessStatus& out) {
   out = WirelessStatus{};
-  if (r.ResultCode() != 0 || !r.HasPayload(0, 50)) return kBadReply;
+  // The fixed fields must all be there; the SSID text (payload 18-49) may be
+  // cut short, as interfaces send it without its trailing NULs, and reads as
+  // NUL padding.
+  if (r.ResultCode() != 0 || !r.HasPayload(0, kWirelessStatusFixedBytes)) return kBadReply;
   out.value0 = r.Byte(6);
   out.value1 = r.Be16(7);
   out.value3 = r.Byte(9);

@@ -64,6 +64,8 @@ constexpr std::size_t kWirelessSecurityReplyMin = 34;
 constexpr std::size_t kReceiverNameReplyMin = 184;
 constexpr std::size_t kOnlineReplyMin = 15;
 constexpr std::size_t kBufferSizesReplyMin = 22;
+// Payload bytes of a wireless-status reply before its SSID text.
+constexpr std::size_t kWirelessStatusFixedBytes = 18;
 
 // Writes the 14-byte header and `payloadLength` bytes of `payload` (may be null
 // when the length is 0) into `out` (at least kBufferSize bytes). Returns the

@@ -192,11 +192,16 @@ TEST_F(NcsClient, NullPointersAndValidationSendNothing) {
   nine.serverCount = 9;
   EXPECT_EQ(SetDNS(kSimAddress, &nine, "secret"), kInvalidArgument);
   EXPECT_EQ(SetSettingsByMAC(nullptr, kSimAddress, nullptr, nullptr, ""), kInvalidArgument);
+  // No settings at all: no log-in, no store, no restart of the interface.
+  EXPECT_EQ(SetSettingsByIP(kSimAddress, nullptr, nullptr, "secret"), kInvalidArgument);
+  EXPECT_EQ(SetSettingsByMAC(kMac, kSimAddress, nullptr, nullptr, "secret"), kInvalidArgument);
+  EXPECT_TRUE(sim.Requests().empty()) << "requests sent for a call without settings";
 
   const char* longPassword = "seventeen-chars!!";
   EXPECT_EQ(SetLocation(kSimAddress, "x", longPassword), kWrongPassword);
   EXPECT_EQ(ChangePassword(kSimAddress, "secret", longPassword), kWrongPassword);
-  EXPECT_EQ(SetSettingsByIP(kSimAddress, nullptr, nullptr, longPassword), kWrongPassword);
+  const AddressSettings valid = NewAddress();
+  EXPECT_EQ(SetSettingsByIP(kSimAddress, &valid, nullptr, longPassword), kWrongPassword);
 
   AddressSettings a = NewAddress();
   a.mask[0] = 254;

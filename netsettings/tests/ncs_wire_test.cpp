@@ -158,6 +158,38 @@ TEST(NcsReaders, MinimumLengthsAndFieldPositions) {
   EXPECT_EQ(out[255], 0);
 }
 
+TEST(NcsReaders, WirelessStatusPadsAShortSsid) {
+  auto full = Header('q', cmd::kWirelessStatus, 0, 50);
+  full[kHeaderSize + 6] = 3;
+  full[kHeaderSize + 7] = 0x12;
+  full[kHeaderSize + 8] = 0x34;
+  full[kHeaderSize + 17] = 0x77;
+  std::memcpy(full.data() + kHeaderSize + 18, "counter-ap", 10);
+  WirelessStatus st;
+  ASSERT_EQ(ReadWirelessStatus(Exact(full).reply(), st), kOk);
+  EXPECT_EQ(st.value0, 3);
+  EXPECT_EQ(st.value1, 0x1234);
+  EXPECT_EQ(static_cast<std::uint8_t>(st.value10[1]), 0x77);
+  EXPECT_STREQ(st.ssid, "counter-ap");
+
+  // The SSID sent without its trailing NULs, or not at all: the rest is NULs.
+  for (std::size_t payload : {std::size_t{28}, std::size_t{18}}) {
+    std::vector<std::uint8_t> cut(full.begin(), full.begin() + static_cast<long>(kHeaderSize + payload));
+    cut[13] = static_cast<std::uint8_t>(payload);
+    std::memset(&st, 'x', sizeof st);
+    ASSERT_EQ(ReadWirelessStatus(Exact(cut).reply(), st), kOk) << payload;
+    EXPECT_EQ(st.value1, 0x1234);
+    EXPECT_STREQ(st.ssid, payload == 28 ? "counter-ap" : "");
+    EXPECT_EQ(st.ssid[31], 0);
+    EXPECT_EQ(st.ssidEnd, 0);
+  }
+  // A fixed field missing, or a nonzero result, is still a bad reply.
+  std::vector<std::uint8_t> tooShort(full.begin(), full.begin() + static_cast<long>(kHeaderSize + 17));
+  EXPECT_EQ(ReadWirelessStatus(Exact(tooShort).reply(), st), kBadReply);
+  full[11] = 1;
+  EXPECT_EQ(ReadWirelessStatus(Exact(full).reply(), st), kBadReply);
+}
+
 TEST(NcsReaders, BasicInformationAndDiscoveryRule) {
   BasicInfo info;
   auto ext = Discovery(kReplyExtended, 62, "QX-W");
