@@ -10,7 +10,9 @@
 // The communication library exports these functions with the NCS prefix; the
 // front end builds them in for its discovery.
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "netsettings/ncs_records.h"
@@ -63,5 +65,19 @@ int ListUp(std::uint32_t broadcast, int seconds);
 int GetNIC(int index, DiscoverySummary* out);
 // A copy of the discovery list of the last ListUp.
 std::vector<DiscoveryRecord> DiscoveredRecords();
+
+// Test seam: shorter waits for tests against simulated interfaces, which
+// answer at once. The protocol's waits (the maximum wait in seconds per
+// attempt, the caller's quiet period of a discovery, 5 s after settings that
+// restart the interface) hold in every shipped program: nothing but a call of
+// this function changes them, and no environment variable does. A field left
+// empty keeps its current value; attempt and quiet must be positive, restart
+// may be 0 (no pause). Applies to every later call of this process.
+struct TestWaits {
+  std::optional<std::chrono::milliseconds> attempt;   // wait per attempt
+  std::optional<std::chrono::milliseconds> quiet;     // quiet period that ends a discovery
+  std::optional<std::chrono::milliseconds> restart;   // pause after a restart of the interface
+};
+void SetTestWaits(const TestWaits& waits);
 
 }  // namespace tw::ncs

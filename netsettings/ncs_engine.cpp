@@ -4,6 +4,7 @@
 #include <charconv>
 #include <string>
 
+#include "netsettings/ncs_client.h"
 #include "platform/process.h"
 
 namespace tw::ncs {
@@ -35,9 +36,8 @@ Overrides OverridesFromEnvironment() {
   if (const auto v = EnvNumber("PORTWIRE_NCS_SNMP_PORT"); v && *v > 0 && *v < 65536) {
     o.snmpPort = static_cast<std::uint16_t>(*v);
   }
-  if (const auto v = EnvNumber("PORTWIRE_NCS_WAIT_MS"); v && *v > 0) o.attemptWait = milliseconds(*v);
-  if (const auto v = EnvNumber("PORTWIRE_NCS_QUIET_MS"); v && *v > 0) o.quietPeriod = milliseconds(*v);
-  if (const auto v = EnvNumber("PORTWIRE_NCS_RESTART_WAIT_MS")) o.restartWait = milliseconds(*v);
+  // The waits are the protocol's: no variable shortens them in a shipped
+  // program (tests use SetTestWaits, see ncs_client.h).
   return o;
 }
 
@@ -77,6 +77,14 @@ std::recursive_mutex& Lock() {
 void SetOverrides(const Overrides& o) {
   std::lock_guard guard(Lock());
   State().overrides = o;
+}
+
+void SetTestWaits(const TestWaits& w) {
+  std::lock_guard guard(Lock());
+  Overrides& o = State().overrides;
+  if (w.attempt && w.attempt->count() > 0) o.attemptWait = *w.attempt;
+  if (w.quiet && w.quiet->count() > 0) o.quietPeriod = *w.quiet;
+  if (w.restart && w.restart->count() >= 0) o.restartWait = *w.restart;
 }
 
 Overrides GetOverrides() {

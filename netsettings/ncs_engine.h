@@ -9,13 +9,8 @@
 //                                    caller passed
 //   PORTWIRE_NCS_PORT=n              configuration protocol port (3289)
 //   PORTWIRE_NCS_SNMP_PORT=n         port of the self-test request (161)
-//   PORTWIRE_NCS_WAIT_MS=n           wait per attempt in milliseconds, instead of
-//                                    the maximum wait in seconds
-//   PORTWIRE_NCS_QUIET_MS=n          quiet period that ends a discovery, instead
-//                                    of the caller's seconds
-//   PORTWIRE_NCS_RESTART_WAIT_MS=n   pause after settings that restart the
-//                                    interface (5000)
-// The same values can be set in-process with SetOverrides().
+// The same values, and shorter waits for tests, can be set in-process with
+// SetOverrides() or SetTestWaits() (ncs_client.h). No variable shortens a wait.
 
 #include <array>
 #include <chrono>
@@ -72,7 +67,7 @@ struct ClientState {
 ClientState& State();
 std::recursive_mutex& Lock();
 
-// Replaces the redirections (tests); GetOverrides reads them.
+// Replaces the redirections and waits (tests); GetOverrides reads them.
 void SetOverrides(const Overrides& o);
 Overrides GetOverrides();
 // Back to the values at start (6 s, 2 attempts, empty list, no error) and the

@@ -1,6 +1,7 @@
 // The NCS exports as an outside client uses them: the library is loaded by its
 // file name and every function resolved by name. The simulated interface runs
-// in this process on 127.0.0.171; CTest shortens the waits and redirects
+// in this process on 127.0.0.171; CTest shortens the waits (this program and
+// the test build of the library live in bin/test-waits/) and redirects
 // broadcasts to it through the environment.
 
 #include <gtest/gtest.h>
@@ -155,6 +156,10 @@ TEST_F(NcsExports, SettingsChangeTheInterface) {
   EXPECT_EQ(Fn<SetByIp>("NCSSetSettingsByIP")(kSim, &a, nullptr, "not-the-password"), -8);
   a.mask[0] = 254;
   EXPECT_EQ(Fn<SetByIp>("NCSSetSettingsByIP")(kSim, &a, nullptr, "pw"), -1);
+  // Nothing to store: refused before the interface is touched.
+  const int restarts = sim_->Restarts();
+  EXPECT_EQ(Fn<SetByIp>("NCSSetSettingsByIP")(kSim, nullptr, nullptr, "pw"), -1);
+  EXPECT_EQ(sim_->Restarts(), restarts);
 
   char text[256];
   ASSERT_EQ(Fn<SetText>("NCSSetLocation")(kSim, "counter 3", "pw"), 0);

@@ -10,7 +10,9 @@ win="$2"
 addr=127.0.0.176
 source "$(dirname "$0")/../wine-common.sh"
 
-for f in "$native/bin/netif-sim" "$win/bin/Portwire.dll" "$win/bin/ncs_wine_check.exe"; do
+# The test build of the library (bin/test-waits/): only it reads the timing
+# variables below; the shipped Portwire.dll keeps the protocol's waits.
+for f in "$native/bin/netif-sim" "$win/bin/test-waits/Portwire.dll" "$win/bin/ncs_wine_check.exe"; do
   [ -e "$f" ] || fail "missing $f"
 done
 start_simulator "grep -q '^ready\$' \"\$dir/sim.out\"" \
@@ -18,7 +20,7 @@ start_simulator "grep -q '^ready\$' \"\$dir/sim.out\"" \
 
 # Short waits: the simulator answers at once; no restart pause.
 export PORTWIRE_NCS_WAIT_MS=2000 PORTWIRE_NCS_QUIET_MS=500 PORTWIRE_NCS_RESTART_WAIT_MS=0
-cp "$win/bin/Portwire.dll" "$win/bin/ncs_wine_check.exe" "$dir/"
+cp "$win/bin/test-waits/Portwire.dll" "$win/bin/ncs_wine_check.exe" "$dir/"
 run_wine "$dir/ncs_wine_check.exe" "$addr"
 [ $rc -eq 0 ] || fail "ncs_wine_check.exe failed (exit $rc): $out"
 stop_simulator
