@@ -168,7 +168,7 @@ TEST(NcsReaders, WirelessStatusPadsAShortSsid) {
   WirelessStatus st;
   ASSERT_EQ(ReadWirelessStatus(Exact(full).reply(), st), kOk);
   EXPECT_EQ(st.value0, 3);
-  EXPECT_EQ(st.value1, 0x1234);
+  EXPECT_EQ(+st.value1, 0x1234);
   EXPECT_EQ(static_cast<std::uint8_t>(st.value10[1]), 0x77);
   EXPECT_STREQ(st.ssid, "counter-ap");
 
@@ -178,7 +178,7 @@ TEST(NcsReaders, WirelessStatusPadsAShortSsid) {
     cut[13] = static_cast<std::uint8_t>(payload);
     std::memset(&st, 'x', sizeof st);
     ASSERT_EQ(ReadWirelessStatus(Exact(cut).reply(), st), kOk) << payload;
-    EXPECT_EQ(st.value1, 0x1234);
+    EXPECT_EQ(+st.value1, 0x1234);
     EXPECT_STREQ(st.ssid, payload == 28 ? "counter-ap" : "");
     EXPECT_EQ(st.ssid[31], 0);
     EXPECT_EQ(st.ssidEnd, 0);
