@@ -11,13 +11,21 @@ namespace tw::platform {
 
 std::string NativeModuleFileName(std::u16string_view windowsFileName) {
   std::string name = Utf16ToUtf8(windowsFileName);
-  const std::string ext = ".dll";
-  if (name.size() > ext.size()) {
-    std::string tail = name.substr(name.size() - ext.size());
-    for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (tail == ext) name = "lib" + name.substr(0, name.size() - ext.size()) + ".so";
+  // A path composed the Windows way ("<prefix>\\Folder\\X.dll") names folders
+  // with "\\"; only the file name itself is mapped.
+  for (char& c : name) {
+    if (c == '\\') c = '/';
   }
-  return name;
+  const size_t slash = name.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
+  std::string file = slash == std::string::npos ? name : name.substr(slash + 1);
+  const std::string ext = ".dll";
+  if (file.size() > ext.size()) {
+    std::string tail = file.substr(file.size() - ext.size());
+    for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (tail == ext) file = "lib" + file.substr(0, file.size() - ext.size()) + ".so";
+  }
+  return folder + file;
 }
 
 Module Module::Load(std::u16string_view windowsFileName) {
