@@ -1,12 +1,16 @@
 #include "portlib/api/port_manager_instance.h"
 
 #include "portlib/backends/direct_comm.h"
+#include "portlib/backends/gen2_comm.h"
+#include "portlib/backends/gen3_comm.h"
 
 namespace tw::portwire {
 namespace {
 
 KPCommBackends ShippedBackends() {
   KPCommBackends backends;
+  backends.portService = std::make_unique<CGen3Comm>();
+  backends.driverPath = std::make_unique<CGen2Comm>();
   backends.direct = std::make_unique<CDirectComm>();
   return backends;
 }
