@@ -123,6 +123,48 @@ int32_t PORTWIRE_CALL KPC_IsPortConnectorEnabled(int32_t* enabled);
 int32_t PORTWIRE_CALL KPC_SetCaller(uint32_t caller);
 int32_t PORTWIRE_CALL KPC_GetCaller(int32_t* caller);
 
+/* ---- Port maintenance (ports reached through the maker's driver software) --
+ * Records with route 1 are opened through the maker's port service (access
+ * version 3) or, when it is missing or cannot open the port, its driver path
+ * (access version 2); see KPC_GetAccessVersion. */
+
+/* Refreshes the list of ports that the driver software knows (the port
+   service's when it is installed, else the driver path's). The four arguments
+   are not used. Always PW_OK. */
+int32_t PORTWIRE_CALL KPC_EnumPort(int32_t unused1, int32_t unused2, int32_t unused3, int32_t unused4);
+/* Completes *record from the ports the driver software knows (device name,
+   route 1 when found); a "USB" record that none knows gets USB class and
+   device path of the USB printer numbered by its port name ("001", ...).
+   PW_ALREADY_OPEN while a port is open (nothing changes);
+   PW_INVALID_ARGUMENT for null. */
+int32_t PORTWIRE_CALL KPC_AddPort(PortSettings* record);
+/* Changes the settings of the open port from *record, by the open port's type:
+     "USB"  takes the record's USB class;
+     "COM"  closes the port (open it again afterwards), writes baud rate,
+            parity and flow control into the driver software on route 1, and
+            keeps them (data bits too, except on route 1) for the next open;
+     "NET"  moves the network interface to the address in the record's port
+            name: PW_SETTINGS_MISMATCH (nothing sent) when the interface does
+            not answer or the address lies outside its present subnet; else
+            the port is closed, on route 1 renamed in the driver software, the
+            address set, and the record becomes the current port.
+   PW_NOT_OPEN without an open port; PW_FAILED for "LPT", other types and a
+   failed rename or address change; PW_INVALID_ARGUMENT for null. */
+int32_t PORTWIRE_CALL KPC_PortSetting(PortSettings* record);
+/* Opens the port of *record, checks it (route 1 serial ports: the driver's
+   settings must equal the record's, else PW_SETTINGS_MISMATCH), prepares the
+   printer, stores its model name in record->modelName and the access version
+   in record->routeKind, and closes the port again. The first failing step's
+   result; PW_INVALID_ARGUMENT for null. */
+int32_t PORTWIRE_CALL KPC_CommunicationTest(PortSettings* record);
+/* Subscribes a device-state callback at the driver software of the open port
+   (access version 3: the port service, event 0x60001; 2: the driver path,
+   event 0x40002). The callback has that software's own form and is called on
+   its threads; callback and user pass through unchanged. PW_NOT_OPEN without
+   an open port; PW_FAILED on the direct route. */
+int32_t PORTWIRE_CALL KPC_RegisterDeviceStateCallback(void* callback, void* user);
+int32_t PORTWIRE_CALL KPC_UnregisterDeviceStateCallback(void* callback, void* user);
+
 #ifdef __cplusplus
 }
 #endif

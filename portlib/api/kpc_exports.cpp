@@ -7,6 +7,7 @@
 
 #include "portlib/api/port_manager_instance.h"
 #include "portlib/manager/kpcapi_cs.h"
+#include "portlib/manager/port_maintenance.h"
 
 using tw::PortSettings;
 using namespace tw::portwire;
@@ -247,4 +248,47 @@ PW_EXPORT void PW_CALL KPC_UnregistRawStatusCallback() {
     M().UnregistRawStatusCallback();
     return kResultOk;
   });
+}
+
+// ----- Port maintenance -----
+
+PW_EXPORT int32_t PW_CALL KPC_EnumPort(int32_t, int32_t, int32_t, int32_t) {
+  return Guarded([&] {
+    KPCAPI_CS guard(M());
+    return EnumPort(M());
+  });
+}
+
+PW_EXPORT int32_t PW_CALL KPC_AddPort(PortSettings* record) {
+  return Guarded([&] {
+    KPCAPI_CS guard(M());
+    M().EnsureInitialized();
+    if (!record) return kResultInvalidArgument;
+    return AddPort(M(), record);
+  });
+}
+
+PW_EXPORT int32_t PW_CALL KPC_PortSetting(PortSettings* record) {
+  return Guarded([&] {
+    KPCAPI_CS guard(M());
+    if (!record) return kResultInvalidArgument;
+    return PortSetting(M(), record);
+  });
+}
+
+PW_EXPORT int32_t PW_CALL KPC_CommunicationTest(PortSettings* record) {
+  return Guarded([&] {
+    KPCAPI_CS guard(M());
+    M().EnsureInitialized();
+    if (!record) return kResultInvalidArgument;
+    return M().CommunicationTest(record);
+  });
+}
+
+PW_EXPORT int32_t PW_CALL KPC_RegisterDeviceStateCallback(void* callback, void* user) {
+  return Guarded([&] { return RegisterDeviceStateCallback(M(), callback, user); });
+}
+
+PW_EXPORT int32_t PW_CALL KPC_UnregisterDeviceStateCallback(void* callback, void* user) {
+  return Guarded([&] { return UnregisterDeviceStateCallback(M(), callback, user); });
 }
