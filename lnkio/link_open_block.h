@@ -34,7 +34,7 @@ inline constexpr std::int32_t SpeedCodeToBaud(std::int32_t code) {
 struct LinkOpenBlock {
   std::int32_t kind;              // LinkKind
   std::int32_t enabled;           // always 1
-  std::int32_t serialIndex;       // COM number - 1 (0..31)
+  std::int32_t serialIndex;       // COM number - 1 (0..254)
   std::int32_t speedCode;         // see SpeedCodeToBaud
   std::int32_t dataBits;          // 5..8
   std::int32_t parity;            // 0 none, 1 odd, 2 even

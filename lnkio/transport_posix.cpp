@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "lnkio/lnkioapi.h"
+#include "platform/machine_ports.h"
 #include "platform/port_names.h"
 
 namespace fs = std::filesystem;
@@ -264,49 +265,16 @@ std::unique_ptr<Transport> OpenParallel(const LinkOpenBlock& b, int* code) {
   return OpenDeviceFile(*path, code);
 }
 
-// Sort key of a USB device path in sysfs ("1-2.3"): bus, then port numbers.
-std::vector<int> UsbPortKey(const std::string& name) {
-  std::vector<int> key;
-  int value = 0;
-  bool any = false;
-  for (char c : name) {
-    if (c >= '0' && c <= '9') {
-      value = value * 10 + (c - '0');
-      any = true;
-    } else if (c == '-' || c == '.') {
-      key.push_back(any ? value : 0);
-      value = 0;
-      any = false;
-    } else {
-      break;
-    }
-  }
-  key.push_back(any ? value : 0);
-  return key;
-}
-
-// USB printer class: the n-th kernel printer device (/dev/usb/lpN) in the
-// order of its USB bus and port path, so the numbering does not depend on the
-// order in which the devices were plugged in.
+// USB printer class: device number usbIndex + 1 of the printer class (the
+// kernel printer device /dev/usb/lpN), as the machine-ports service numbers it
+// for every program: by USB bus and port path, so the number does not depend
+// on the order in which the devices were plugged in.
 std::unique_ptr<Transport> OpenUsbPrinter(const LinkOpenBlock& b, int* code) {
-  std::vector<std::pair<std::vector<int>, std::string>> devices;
-  std::error_code ec;
-  for (fs::directory_iterator it("/sys/class/usbmisc", ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    if (name.rfind("lp", 0) != 0) continue;
-    std::error_code e2;
-    const fs::path iface = fs::canonical(it->path() / "device", e2);
-    if (e2) continue;
-    // The interface folder is "<bus>-<ports>:<config>.<interface>".
-    const std::string ifname = iface.filename().string();
-    devices.emplace_back(UsbPortKey(ifname.substr(0, ifname.find(':'))), name);
+  for (const platform::UsbPrinter& p : platform::MachinePorts().UsbPrinters(platform::kUsbClassPrinter)) {
+    if (p.number == b.usbIndex + 1) return OpenDeviceFile(p.node, code);
   }
-  std::sort(devices.begin(), devices.end());
-  if (b.usbIndex < 0 || static_cast<std::size_t>(b.usbIndex) >= devices.size()) {
-    *code = kLnkioErrNoDevice;
-    return nullptr;
-  }
-  return OpenDeviceFile(fs::path("/dev/usb") / devices[static_cast<std::size_t>(b.usbIndex)].second, code);
+  *code = kLnkioErrNoDevice;
+  return nullptr;
 }
 
 std::unique_ptr<Transport> OpenNetwork(const LinkOpenBlock& b, int* code) {

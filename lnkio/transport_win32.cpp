@@ -19,7 +19,9 @@
 #include <vector>
 
 #include "lnkio/lnkioapi.h"
+#include "platform/machine_ports.h"
 #include "platform/port_names.h"
+#include "platform/text.h"
 
 namespace tw::lnkio {
 namespace {
@@ -217,38 +219,19 @@ std::unique_ptr<Transport> OpenParallel(const LinkOpenBlock& b, int* code) {
   return std::make_unique<HandleTransport>(h, false);
 }
 
-// USB printer class: the n-th present device interface, in the order of the
-// devices' location (hub and port), then of their interface paths.
+// USB printer class: device number usbIndex + 1 of the printer class, as the
+// machine-ports service numbers it for every program.
 std::unique_ptr<Transport> OpenUsbPrinter(const LinkOpenBlock& b, int* code) {
   *code = kLnkioErrNoDevice;
-  HDEVINFO info = SetupDiGetClassDevsW(&kUsbPrintInterface, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-  if (info == INVALID_HANDLE_VALUE) return nullptr;
-  std::vector<std::pair<std::wstring, std::wstring>> devices;  // location, path
-  for (DWORD i = 0;; ++i) {
-    SP_DEVICE_INTERFACE_DATA iface{};
-    iface.cbSize = sizeof iface;
-    if (!SetupDiEnumDeviceInterfaces(info, nullptr, &kUsbPrintInterface, i, &iface)) break;
-    DWORD need = 0;
-    SetupDiGetDeviceInterfaceDetailW(info, &iface, nullptr, 0, &need, nullptr);
-    if (need < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) continue;
-    std::vector<std::uint8_t> buf(need);
-    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buf.data());
-    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-    SP_DEVINFO_DATA dev{};
-    dev.cbSize = sizeof dev;
-    if (!SetupDiGetDeviceInterfaceDetailW(info, &iface, detail, need, nullptr, &dev)) continue;
-    wchar_t location[256] = {};
-    SetupDiGetDeviceRegistryPropertyW(info, &dev, SPDRP_LOCATION_INFORMATION, nullptr,
-                                      reinterpret_cast<PBYTE>(location), sizeof location - sizeof(wchar_t), nullptr);
-    devices.emplace_back(location, detail->DevicePath);
+  for (const platform::UsbPrinter& p : platform::MachinePorts().UsbPrinters(platform::kUsbClassPrinter)) {
+    if (p.number != b.usbIndex + 1) continue;
+    const std::u16string path = platform::Utf8ToUtf16(p.node);
+    HANDLE h = OpenOverlapped(std::wstring(path.begin(), path.end()));
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    *code = kLnkioOk;
+    return std::make_unique<HandleTransport>(h, false);
   }
-  SetupDiDestroyDeviceInfoList(info);
-  std::sort(devices.begin(), devices.end());
-  if (b.usbIndex < 0 || static_cast<std::size_t>(b.usbIndex) >= devices.size()) return nullptr;
-  HANDLE h = OpenOverlapped(devices[static_cast<std::size_t>(b.usbIndex)].second);
-  if (h == INVALID_HANDLE_VALUE) return nullptr;
-  *code = kLnkioOk;
-  return std::make_unique<HandleTransport>(h, false);
+  return nullptr;
 }
 
 bool WinsockReady() {

@@ -1,6 +1,7 @@
 // USB devices of the printer maker's own class, through libusb: vendor id
 // 0x7A5E, the first interface that has a bulk IN and a bulk OUT endpoint.
-// USB number n is the n-th such device ordered by bus and port path.
+// USB number n is device n of the vendor class as the machine-ports service
+// numbers it for every program (by bus and port path).
 #include <libusb.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 
 #include "lnkio/lnkioapi.h"
 #include "lnkio/transport.h"
+#include "platform/machine_ports.h"
 
 namespace tw::lnkio {
 namespace {
@@ -47,14 +49,6 @@ Endpoints FindBulkPair(libusb_device* dev) {
   }
   libusb_free_config_descriptor(config);
   return found;
-}
-
-std::vector<int> PortPathKey(libusb_device* dev) {
-  std::vector<int> key{libusb_get_bus_number(dev)};
-  std::uint8_t ports[8];
-  const int n = libusb_get_port_numbers(dev, ports, sizeof ports);
-  for (int i = 0; i < n; ++i) key.push_back(ports[i]);
-  return key;
 }
 
 class UsbVendorTransport : public Transport {
@@ -110,18 +104,22 @@ std::unique_ptr<Transport> OpenUsbVendorTransport(const LinkOpenBlock& block, in
   if (libusb_init(&ctx) != 0) return nullptr;
   libusb_device** list = nullptr;
   const ssize_t count = libusb_get_device_list(ctx, &list);
-  std::vector<std::pair<std::vector<int>, libusb_device*>> matches;
-  for (ssize_t i = 0; i < count; ++i) {
-    libusb_device_descriptor desc{};
-    if (libusb_get_device_descriptor(list[i], &desc) == 0 && desc.idVendor == kVendorId) {
-      matches.emplace_back(PortPathKey(list[i]), list[i]);
+  // The device the number stands for, found again on the bus by its bus
+  // number and address.
+  libusb_device* dev = nullptr;
+  for (const platform::UsbPrinter& p : platform::MachinePorts().UsbPrinters(platform::kUsbClassVendor)) {
+    if (p.number != block.usbIndex + 1) continue;
+    for (ssize_t i = 0; i < count && !dev; ++i) {
+      libusb_device_descriptor desc{};
+      if (libusb_get_bus_number(list[i]) == p.busNumber && libusb_get_device_address(list[i]) == p.deviceAddress &&
+          libusb_get_device_descriptor(list[i], &desc) == 0 && desc.idVendor == kVendorId) {
+        dev = list[i];
+      }
     }
   }
-  std::sort(matches.begin(), matches.end());
   libusb_device_handle* handle = nullptr;
   Endpoints ep;
-  if (block.usbIndex >= 0 && static_cast<std::size_t>(block.usbIndex) < matches.size()) {
-    libusb_device* dev = matches[static_cast<std::size_t>(block.usbIndex)].second;
+  if (dev) {
     ep = FindBulkPair(dev);
     if (ep.interface >= 0 && libusb_open(dev, &handle) == 0) {
       libusb_set_auto_detach_kernel_driver(handle, 1);

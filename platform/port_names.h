@@ -7,8 +7,10 @@
 // Linux: a folder of symbolic links named "comN" and "lptN" (lower case, like
 // Wine's dosdevices folder), given by the environment variable
 // PORTWIRE_DOSDEVICES; without it the folder is kDefaultDosDevicesFolder.
-// Without a link, COMn means /dev/ttyS(n-1) and LPTn means /dev/lp(n-1).
-// A port exists when its link's target, or else its default node, exists.
+// Without a link, COMn means the device of the COM number table in
+// machine_ports.h (/dev/ttyS(n-1) for n <= 32, then ttyUSB, ttyACM and rfcomm
+// ranges) and LPTn means /dev/lp(n-1). The lists are those of the machine-ports
+// service, so listing and opening never disagree.
 
 #include <filesystem>
 #include <optional>

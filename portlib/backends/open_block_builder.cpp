@@ -4,6 +4,9 @@ namespace tw::portwire {
 namespace {
 
 constexpr int64_t kNumberCap = 1'000'000'000;
+// Serial ports up to COM255, the numbers that the port listing knows: on Linux
+// USB-serial adapters and Bluetooth ttys are numbered above 32.
+constexpr int32_t kMaxSerialNumber = 255;
 
 bool SerialNumber(std::u16string_view name, int32_t maxNumber, int32_t& index) {
   const int64_t n = name.size() > 3 ? LeadingDecimal(name.substr(3)) : 0;
@@ -62,7 +65,7 @@ bool BuildOpenBlock(const PortSettings& settings, lnkio::LinkOpenBlock& block) {
   lnkio::LinkOpenBlock b = block;
 
   if (type == u"COM") {
-    if (!SerialNumber(name, 32, b.serialIndex)) return false;
+    if (!SerialNumber(name, kMaxSerialNumber, b.serialIndex)) return false;
     b.kind = lnkio::kLinkSerial;
     const int32_t speed = SpeedCodeOfBaud(settings.baudRate);
     if (speed >= 0) b.speedCode = speed;
@@ -91,7 +94,7 @@ bool BuildOpenBlock(const PortSettings& settings, lnkio::LinkOpenBlock& block) {
     b.kind = lnkio::kLinkNetwork;
     for (int i = 0; i < 4; ++i) b.ipv4[i] = address[i];
   } else if (type == u"BT") {
-    if (!SerialNumber(name, 32, b.serialIndex)) return false;
+    if (!SerialNumber(name, kMaxSerialNumber, b.serialIndex)) return false;
     b.kind = lnkio::kLinkSerial;
     b.speedCode = 7;
     b.dataBits = 8;

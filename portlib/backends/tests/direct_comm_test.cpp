@@ -205,7 +205,7 @@ TEST_F(DirectCommTest, IncompleteLibraryLeavesTheBackendUnloaded) {
 
 TEST_F(DirectCommTest, BadPortNamesAndUnknownTypesAreRefusedAtOpen) {
   Make();
-  EXPECT_EQ(OpenPort(u"COM", u"COM33"), kResultFailed);
+  EXPECT_EQ(OpenPort(u"COM", u"COM256"), kResultFailed);
   EXPECT_EQ(OpenPort(u"LPT", u"LPT10"), kResultFailed);
   EXPECT_EQ(OpenPort(u"NET", u"127.0.81"), kResultFailed);
   EXPECT_EQ(OpenPort(u"XYZ", u"COM1"), kResultFailed);

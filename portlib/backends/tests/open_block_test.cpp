@@ -45,8 +45,8 @@ TEST(OpenBlock, PortNumbersOutsideTheirRangeAreRefusedAndLeaveTheBlock) {
   ASSERT_TRUE(BuildOpenBlock(Record(u"NET", u"127.0.0.81"), b));
   const lnkio::LinkOpenBlock before = b;
   for (const auto& [type, name] : std::initializer_list<std::pair<std::u16string_view, std::u16string_view>>{
-           {u"COM", u"COM33"}, {u"COM", u"COM0"}, {u"COM", u"COM"}, {u"COM", u"COMx"},
-           {u"LPT", u"LPT10"}, {u"LPT", u"LPT0"}, {u"BT", u"BTx33"},
+           {u"COM", u"COM256"}, {u"COM", u"COM0"}, {u"COM", u"COM"}, {u"COM", u"COMx"},
+           {u"LPT", u"LPT10"}, {u"LPT", u"LPT0"}, {u"BT", u"BTx256"},
            {u"COM", u"COM99999999999999999999"},
            {u"NET", u"127.0.1"}, {u"NET", u"127.0.0.1.5"}, {u"NET", u"127.0.0.300"},
            {u"NET", u"127..0.1"}, {u"NET", u"127.0.0.1 "}, {u"NET", u""},
@@ -57,6 +57,11 @@ TEST(OpenBlock, PortNumbersOutsideTheirRangeAreRefusedAndLeaveTheBlock) {
   }
   EXPECT_TRUE(BuildOpenBlock(Record(u"COM", u"COM32"), b));
   EXPECT_EQ(b.serialIndex, 31);
+  // USB-serial adapters and Bluetooth ttys are numbered above 32 on Linux.
+  EXPECT_TRUE(BuildOpenBlock(Record(u"COM", u"COM33"), b));
+  EXPECT_EQ(b.serialIndex, 32);
+  EXPECT_TRUE(BuildOpenBlock(Record(u"BT", u"COM255"), b));
+  EXPECT_EQ(b.serialIndex, 254);
   EXPECT_TRUE(BuildOpenBlock(Record(u"LPT", u"LPT9"), b));
   EXPECT_EQ(b.kind, lnkio::kLinkParallel);
   EXPECT_EQ(b.parallelIndex, 8);

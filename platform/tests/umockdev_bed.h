@@ -1,0 +1,120 @@
+#pragma once
+// A umockdev test bed with the kinds of ports this system lists: UART and
+// USB-serial ttys, Bluetooth rfcomm ttys, parallel lp devices, and USB
+// printers of the printer and the vendor class with their sysfs attributes.
+// Programs using it run under umockdev-wrapper (the preload library makes
+// libudev and /dev of this process and its children see the bed).
+#include <umockdev.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace tw::testing {
+
+class UmockdevBed {
+ public:
+  UmockdevBed() : bed_(umockdev_testbed_new()) {}
+  ~UmockdevBed() { g_object_unref(bed_); }
+  UmockdevBed(const UmockdevBed&) = delete;
+  UmockdevBed& operator=(const UmockdevBed&) = delete;
+
+  // The preload library is in place (the program runs under umockdev-wrapper).
+  static bool Usable() {
+    const char* preload = std::getenv("LD_PRELOAD");
+    return preload && std::strstr(preload, "umockdev-preload");
+  }
+
+  // Adds devices described in umockdev's record format; false on a parse error.
+  bool Add(const std::string& text) {
+    GError* error = nullptr;
+    const bool ok = umockdev_testbed_add_from_string(bed_, text.c_str(), &error);
+    if (error) {
+      std::fprintf(stderr, "umockdev: %s\n", error->message);
+      g_error_free(error);
+    }
+    return ok;
+  }
+  // Sends "remove" for the device (sysfs path under /sys), then removes it.
+  void Remove(const std::string& sysPath) {
+    umockdev_testbed_uevent(bed_, sysPath.c_str(), "remove");
+    umockdev_testbed_remove_device(bed_, sysPath.c_str());
+  }
+  // The test's end of a /dev node made by an "N:" line (-1 when there is none).
+  int DeviceFd(const std::string& devNode) { return umockdev_testbed_get_dev_fd(bed_, devNode.c_str()); }
+  UMockdevTestbed* Get() { return bed_; }
+
+  // ----- Device blocks -----
+
+  static std::string Uart(int index, int type) {
+    const std::string name = "ttyS" + std::to_string(index);
+    return "P: /devices/platform/serial8250/tty/" + name + "\nN: " + name + "\nE: DEVNAME=/dev/" + name +
+           "\nE: SUBSYSTEM=tty\nA: dev=4:" + std::to_string(64 + index) + "\nA: type=" + std::to_string(type) + "\n\n";
+  }
+  // A USB-serial adapter (ttyUSB) or a CDC-ACM device (ttyACM) on USB port `port`.
+  static std::string UsbTty(const std::string& name, const std::string& port) {
+    const std::string dev = "/devices/pci0000:00/0000:00:14.0/usb2/" + port;
+    return "P: " + dev + "/" + port + ":1.0/" + name + "/tty/" + name + "\nN: " + name + "\nE: DEVNAME=/dev/" + name +
+           "\nE: SUBSYSTEM=tty\nA: dev=188:0\n\n" + "P: " + dev + "/" + port + ":1.0/" + name +
+           "\nE: SUBSYSTEM=usb-serial\n\n" + "P: " + dev + "/" + port +
+           ":1.0\nE: DEVTYPE=usb_interface\nE: SUBSYSTEM=usb\nA: bInterfaceClass=ff\n\n" + "P: " + dev +
+           "\nE: DEVTYPE=usb_device\nE: SUBSYSTEM=usb\nA: idVendor=0403\nA: idProduct=6001\nA: busnum=2\nA: devnum=" +
+           std::to_string(port.size() + 1) + "\n\n";
+  }
+  static std::string Rfcomm(int index, const std::string& address) {
+    const std::string name = "rfcomm" + std::to_string(index);
+    return "P: /devices/virtual/tty/" + name + "\nN: " + name + "\nE: DEVNAME=/dev/" + name +
+           "\nE: SUBSYSTEM=tty\nA: dev=216:" + std::to_string(index) + "\nA: address=" + address +
+           "\nA: channel=1\n\n";
+  }
+  static std::string Parallel(int index) {
+    const std::string lp = "lp" + std::to_string(index);
+    const std::string pp = "/devices/pnp0/00:05/parport" + std::to_string(index);
+    return "P: " + pp + "/printer/" + lp + "\nN: " + lp + "\nE: DEVNAME=/dev/" + lp +
+           "\nE: SUBSYSTEM=printer\nA: dev=6:" + std::to_string(index) + "\n\n" + "P: " + pp +
+           "\nE: SUBSYSTEM=parport\n\n";
+  }
+
+  struct UsbDevice {
+    std::string port;          // sysfs name "1-2"
+    int devnum = 2;
+    std::string vendor = "7a5e";
+    std::string product = "0202";
+    std::string serial;        // empty: no serial attribute
+    std::string productName = "KP-S410";
+    std::string version = " 2.00";
+    std::string bcdDevice = "0100";
+    std::string speed = "480";
+    std::string interfaceClass = "07";
+    int lpIndex = -1;          // printer class: the usbmisc lp node
+  };
+  static std::string UsbPath(const UsbDevice& d) {
+    return "/sys/devices/pci0000:00/0000:00:14.0/usb1/" + d.port;
+  }
+  static std::string Usb(const UsbDevice& d) {
+    const std::string dev = UsbPath(d).substr(4);
+    const std::string iface = dev + "/" + d.port + ":1.0";
+    char bus[64];
+    std::snprintf(bus, sizeof bus, "bus/usb/001/%03d", d.devnum);
+    std::string text;
+    if (d.lpIndex >= 0) {
+      const std::string lp = "lp" + std::to_string(d.lpIndex);
+      text += "P: " + iface + "/usbmisc/" + lp + "\nN: usb/" + lp + "\nE: DEVNAME=/dev/usb/" + lp +
+              "\nE: SUBSYSTEM=usbmisc\nA: dev=180:" + std::to_string(d.lpIndex) + "\n\n";
+    }
+    text += "P: " + iface + "\nE: DEVTYPE=usb_interface\nE: SUBSYSTEM=usb\nA: bInterfaceClass=" + d.interfaceClass +
+            "\nA: bInterfaceNumber=00\n\n";
+    text += "P: " + dev + "\nN: " + bus + "\nE: DEVNAME=/dev/" + bus +
+            "\nE: DEVTYPE=usb_device\nE: SUBSYSTEM=usb\nA: idVendor=" + d.vendor + "\nA: idProduct=" + d.product +
+            "\nA: busnum=1\nA: devnum=" + std::to_string(d.devnum) + "\nA: version=" + d.version +
+            "\nA: bcdDevice=" + d.bcdDevice + "\nA: speed=" + d.speed + "\nA: product=" + d.productName +
+            "\nA: manufacturer=Maker\n" + (d.serial.empty() ? "" : "A: serial=" + d.serial + "\n") + "\n";
+    return text;
+  }
+
+ private:
+  UMockdevTestbed* bed_;
+};
+
+}  // namespace tw::testing
