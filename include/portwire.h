@@ -112,6 +112,29 @@ int32_t PORTWIRE_CALL KPC_SetFlowCtrlForced(int32_t flag);
 /* Unloads the components the library loaded; call once before unloading it. */
 int32_t PORTWIRE_CALL KPC_Terminate(void);
 int32_t PORTWIRE_CALL KPC_GetAccessVersion(int32_t* routeKind);
+/* ---- Port listing ---------------------------------------------------------- */
+/* Copies the current record to *record. While no port is open a "USB" record
+   is completed with the device's details (interface name, device version,
+   serial number, speed and class text, interface board flag; service port
+   name = the device's identity) and a "NET" record with the network
+   interface's (hardware address as service port name, interface name,
+   versions). PW_INVALID_ARGUMENT for a null pointer; else PW_OK. */
+int32_t PORTWIRE_CALL KPC_GetPort(PortSettings* record);
+/* Lists the ports of one type that exist: portType (UTF-16, ignoring case) is
+   "COM", "LPT", "USB", "NET" (network interfaces that answer a broadcast within
+   3 s), "BT" (serial ports of paired Bluetooth printers, with hardware address
+   and model name) or "SERIAL" (the other serial ports). "BT" and "SERIAL" list
+   all serial ports where Bluetooth is not supported. array holds capacity
+   pointers to caller-owned records; up to capacity of them are filled (each
+   from the record defaults) and *found gets their number. COM/LPT records are
+   "COMn"/"LPTn" in ascending order; USB records are numbered "001", "002", ...
+   vendor class (usbClass 0) first, then printer class (usbClass 1), with the
+   device's identity as service port name. PW_FAILED for another type;
+   PW_INVALID_ARGUMENT for a null type or found, or a null array or record
+   where records are to be filled. On Linux COM numbers follow the README's
+   table (COM33 and up: USB-serial adapters, ...). */
+int32_t PORTWIRE_CALL KPC_EnumDevPort(const uint16_t* portType, PortSettings** array, uint32_t capacity,
+                                      uint32_t* found);
 /* Fills *out with the default record; always returns PW_FAILED. */
 int32_t PORTWIRE_CALL KPC_FindPort(int32_t unused, PortSettings* out);
 int32_t PORTWIRE_CALL KPC_RecoverySending(void);

@@ -33,6 +33,34 @@ PW_EXPORT int32_t PW_CALL KPC_SetPort(PortSettings* record) {
   });
 }
 
+PW_EXPORT int32_t PW_CALL KPC_GetPort(PortSettings* record) {
+  return Guarded([&] {
+    KPCAPI_CS guard(M());
+    M().EnsureInitialized();
+    if (!record) return kResultInvalidArgument;
+    const Result r = M().GetPort(record);
+    if (r != kResultOk) return r;
+    // Details of the device behind the record, while no port holds it.
+    return PortEnumeration().CompletePortDetails(*record);
+  });
+}
+
+PW_EXPORT int32_t PW_CALL KPC_EnumDevPort(const uint16_t* portTypeUnits, PortSettings** array, uint32_t capacity,
+                                          uint32_t* found) {
+  return Guarded([&] {
+    KPCAPI_CS guard(M());
+    M().EnsureInitialized();
+    if (found) *found = 0;
+    if (!portTypeUnits) return kResultInvalidArgument;
+    const auto* portType = reinterpret_cast<const char16_t*>(portTypeUnits);
+    // The type text is read at most one record field long.
+    size_t length = 0;
+    while (length < tw::kPortTextUnits && portType[length] != u'\0') ++length;
+    if (length == tw::kPortTextUnits) return kResultFailed;
+    return PortEnumeration().EnumDevPort(std::u16string_view(portType, length), array, capacity, found);
+  });
+}
+
 PW_EXPORT int32_t PW_CALL KPC_Open(int32_t mode) {
   return Guarded([&] {
     KPCAPI_CS guard(M());

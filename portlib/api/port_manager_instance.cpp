@@ -3,6 +3,7 @@
 #include "portlib/backends/direct_comm.h"
 #include "portlib/backends/gen2_comm.h"
 #include "portlib/backends/gen3_comm.h"
+#include "portlib/manager/port_enumeration.h"
 
 namespace tw::portwire {
 namespace {
@@ -19,8 +20,23 @@ KPCommBackends ShippedBackends() {
 // library's lifetime is the manager's.
 KPComm g_manager(ShippedBackends());
 
+// The listing works on the manager; the manager's SetPort uses the listing to
+// find a port's service port name.
+CPortEnumeration& Enumeration() {
+  static CPortEnumeration enumeration(g_manager);
+  return enumeration;
+}
+
+const bool g_enumeratorSet = [] {
+  g_manager.SetPortEnumerator([](std::u16string_view type, PortSettings* const* array, uint32_t capacity,
+                                 uint32_t* count) { return Enumeration().EnumDevPort(type, array, capacity, count); });
+  return true;
+}();
+
 }  // namespace
 
 KPComm& PortManager() { return g_manager; }
+
+CPortEnumeration& PortEnumeration() { return Enumeration(); }
 
 }  // namespace tw::portwire
