@@ -133,6 +133,12 @@ std::vector<int> UsbSortKey(const std::string& sysName);
 std::string UsbIdentity(std::uint16_t vendorId, std::uint16_t productId, const std::string& instance,
                         int usbClass);
 
+// The identity text up to the class part ("\\?\usb#vid_7a5e&pid_0202#<serial>#"):
+// what a Linux device-change event names a device by, since the interfaces
+// (and with them the class) are not known yet when a device arrives. Every
+// identity text of the device contains it.
+std::string UsbIdentityPrefix(std::uint16_t vendorId, std::uint16_t productId, const std::string& instance);
+
 // Kind of a USB configuration descriptor's interfaces: walks the descriptors by
 // their length bytes while at least 3 bytes remain (a length of 0 or one that
 // runs past the end stops the walk); the first interface descriptor (type 4)

@@ -76,15 +76,19 @@ std::vector<int> UsbSortKey(const std::string& sysName) {
   return key;
 }
 
-std::string UsbIdentity(std::uint16_t vendorId, std::uint16_t productId, const std::string& instance, int usbClass) {
+std::string UsbIdentityPrefix(std::uint16_t vendorId, std::uint16_t productId, const std::string& instance) {
   char ids[32];
   std::snprintf(ids, sizeof ids, "vid_%04x&pid_%04x", vendorId, productId);
   // '#' separates the parts of the text; a serial number must not add one.
   std::string inst;
   for (char c : instance) inst += (c == '#' || static_cast<unsigned char>(c) < 0x20) ? '_' : c;
+  return std::string("\\\\?\\usb#") + ids + "#" + inst + "#";
+}
+
+std::string UsbIdentity(std::uint16_t vendorId, std::uint16_t productId, const std::string& instance, int usbClass) {
   const char* guid = usbClass == kUsbClassPrinter ? "{28d78fad-5a12-11d1-ae5b-0000f803a8c2}"
                                                   : "{6a1c43e2-9d07-4b58-a3f1-52c8e07d9b14}";
-  return std::string("\\\\?\\usb#") + ids + "#" + inst + "#" + guid;
+  return UsbIdentityPrefix(vendorId, productId, instance) + guid;
 }
 
 int ClassifyConfigurationDescriptor(const std::uint8_t* bytes, std::size_t length) {

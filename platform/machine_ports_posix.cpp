@@ -300,22 +300,4 @@ IMachinePorts& MachinePorts() {
   return ports;
 }
 
-// Identity text of a USB device by its sysfs path (used by the device-change
-// watcher, which sees devices one at a time); empty when it is no USB device.
-std::string UsbIdentityOfSysPath(const std::string& sysPath) {
-  UdevPtr u{udev_new()};
-  if (!u) return {};
-  DevicePtr d(udev_device_new_from_syspath(u.get(), sysPath.c_str()));
-  if (!d) return {};
-  udev_device* dev = udev_device_get_parent_with_subsystem_devtype(d.get(), "usb", "usb_device");
-  if (Text(udev_device_get_devtype(d.get())) == "usb_device") dev = d.get();
-  if (!dev) return {};
-  for (const auto& [path, info] : UsbDevices(u.get())) {
-    if (path == Text(udev_device_get_syspath(dev))) {
-      return IdentityOf(info, info.hasPrinterInterface ? kUsbClassPrinter : kUsbClassVendor);
-    }
-  }
-  return {};
-}
-
 }  // namespace tw::platform

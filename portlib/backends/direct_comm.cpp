@@ -7,6 +7,7 @@
 #include "platform/icmp_echo.h"
 #include "portlib/backends/open_block_builder.h"
 #include "portlib/manager/kp_comm.h"
+#include "portlib/notify/device_change.h"
 
 namespace tw::portwire {
 namespace {
@@ -26,18 +27,51 @@ CDirectComm::CDirectComm(DirectCommOptions options) : options_(std::move(options
 }
 
 CDirectComm::~CDirectComm() {
+  TearDownDeviceChangeNotification();
   Unload();
   JoinStaleMonitors(true);
   JoinNotifiers(true);
-  TearDownDeviceChangeNotification();
 }
 
 void CDirectComm::SetUpDeviceChangeNotification() {
-  // Arrival and removal of USB printers and serial ports: registered by the
-  // device-change handling once it exists. Nothing to do yet.
+  if (!options_.watchDevices) return;
+  if (!notifier_) notifier_ = std::make_unique<CDeviceChangeNotifier>(*this);
+  notifier_->SetUp();  // without notification the port works, only without hotplug
 }
 
-void CDirectComm::TearDownDeviceChangeNotification() {}
+void CDirectComm::TearDownDeviceChangeNotification() {
+  // First: no event may reach this object while it is being destroyed.
+  if (notifier_) notifier_->TearDown();
+}
+
+bool CDirectComm::WatchesDevices() const { return notifier_ && notifier_->Active(); }
+
+void CDirectComm::CloseLinkAfterRemoval() {
+  std::lock_guard<std::mutex> lock(linkLock_);
+  if (api_.close) api_.close();
+  SetLinkUp(0);
+}
+
+bool CDirectComm::LibraryHoldsLink() const { return api_.getIsOpen != nullptr && api_.getIsOpen() != 0; }
+
+bool CDirectComm::SwitchUsbClass() {
+  int32_t newClass;
+  {
+    std::lock_guard<std::mutex> lock(linkLock_);
+    if (block_.kind == lnkio::kLinkUsbVendor) {
+      block_.kind = lnkio::kLinkUsbPrinter;
+      newClass = 1;
+    } else if (block_.kind == lnkio::kLinkUsbPrinter) {
+      block_.kind = lnkio::kLinkUsbVendor;
+      newClass = 0;
+    } else {
+      return false;
+    }
+    blockKind_.store(block_.kind);
+  }
+  if (Owner()) Owner()->ModifyCurrentSettings([newClass](PortSettings& s) { s.usbClass = newClass; });
+  return true;
+}
 
 bool CDirectComm::Load() {
   if (library_.IsLoaded()) return true;
@@ -149,19 +183,7 @@ Result CDirectComm::Open(int32_t /*mode*/) {
   } else if (type == u"USB") {
     if (TranslateResult(code) != kResultTimeout) {
       // The printer may be attached in the other USB class.
-      int32_t newClass;
-      {
-        std::lock_guard<std::mutex> lock(linkLock_);
-        if (block_.kind == lnkio::kLinkUsbVendor) {
-          block_.kind = lnkio::kLinkUsbPrinter;
-          newClass = 1;
-        } else {
-          block_.kind = lnkio::kLinkUsbVendor;
-          newClass = 0;
-        }
-        blockKind_.store(block_.kind);
-      }
-      owner.ModifyCurrentSettings([newClass](PortSettings& s) { s.usbClass = newClass; });
+      SwitchUsbClass();
       code = OpenLink();
       const Result r = TranslateResult(code);
       if (r == kResultOk) {

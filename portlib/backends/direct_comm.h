@@ -77,7 +77,11 @@ struct DirectCommOptions {
   std::function<bool(std::string_view ipv4, int timeoutMs)> reachable;
   // false: ignore LNKIO_WaitReadable even when the library offers it.
   bool useWaitReadable = true;
+  // false: no device-change notification (tests that feed events themselves).
+  bool watchDevices = true;
 };
+
+class CDeviceChangeNotifier;
 
 class CDirectComm : public CCommBase {
  public:
@@ -137,6 +141,16 @@ class CDirectComm : public CCommBase {
   // offline (the offline branch ran).
   bool ReconnectStatusStep(bool includeParallel, bool purge = true);
 
+  // Device-change steps (portlib/notify): closes the link under the backend
+  // lock and marks it down; whether the port-access library holds a link
+  // (LNKIO_GetIsOpen); switches the open block and the current settings to
+  // the other USB class (false for a block that is not USB).
+  void CloseLinkAfterRemoval();
+  bool LibraryHoldsLink() const;
+  bool SwitchUsbClass();
+  // Whether device changes are being watched.
+  bool WatchesDevices() const;
+
   // The resolved entry points (tests).
   const LnkioEntryPoints& EntryPoints() const { return api_; }
   // Whether the monitor waits through LNKIO_WaitReadable.
@@ -164,6 +178,7 @@ class CDirectComm : public CCommBase {
 
   DirectCommOptions options_;
   LnkioEntryPoints api_;
+  std::unique_ptr<CDeviceChangeNotifier> notifier_;
   IStoreResponse* responseStore_ = nullptr;  // kept, not used
 
   mutable std::mutex linkLock_;  // the backend lock; also guards block_

@@ -1,0 +1,173 @@
+// Device events on Linux: a libudev monitor on its own thread. The thread
+// waits on the monitor's socket and on a wake-up pipe; the destructor writes
+// to the pipe and joins.
+#include <fcntl.h>
+#include <libudev.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <thread>
+
+#include "platform/device_events.h"
+#include "platform/machine_ports.h"
+#include "platform/text.h"
+
+namespace tw::platform {
+namespace {
+
+std::string Text(const char* s) { return s ? std::string(s) : std::string(); }
+
+std::string Attr(udev_device* d, const char* name) {
+  std::string v = Text(udev_device_get_sysattr_value(d, name));
+  while (!v.empty() && (v.back() == '\n' || v.back() == ' ')) v.pop_back();
+  return v;
+}
+
+// The event name of a USB device from its attributes; empty for a device
+// that is not fully described (a hub's interface, a half-made node).
+std::string NameFromAttributes(udev_device* usbDevice) {
+  const std::string vendor = Attr(usbDevice, "idVendor");
+  const std::string product = Attr(usbDevice, "idProduct");
+  if (vendor.empty() || product.empty()) return {};
+  const std::string serial = Attr(usbDevice, "serial");
+  const std::string instance = serial.empty() ? "usb-" + Text(udev_device_get_sysname(usbDevice)) : serial;
+  return UsbIdentityPrefix(static_cast<std::uint16_t>(std::strtoul(vendor.c_str(), nullptr, 16)),
+                           static_cast<std::uint16_t>(std::strtoul(product.c_str(), nullptr, 16)), instance);
+}
+
+// The event name from the uevent alone (PRODUCT=7a5e/202/100), for a device
+// that left before its attributes could be read.
+std::string NameFromProperties(udev_device* usbDevice) {
+  const std::string product = Text(udev_device_get_property_value(usbDevice, "PRODUCT"));
+  const auto slash = product.find('/');
+  if (slash == std::string::npos) return {};
+  const auto vendor = static_cast<std::uint16_t>(std::strtoul(product.substr(0, slash).c_str(), nullptr, 16));
+  const auto id = static_cast<std::uint16_t>(std::strtoul(product.substr(slash + 1).c_str(), nullptr, 16));
+  std::string serial = Text(udev_device_get_property_value(usbDevice, "ID_SERIAL_SHORT"));
+  if (serial.empty()) serial = "usb-" + Text(udev_device_get_sysname(usbDevice));
+  return UsbIdentityPrefix(vendor, id, serial);
+}
+
+class UdevWatcher : public DeviceEventWatcher {
+ public:
+  UdevWatcher(udev* u, udev_monitor* monitor, int wakeRead, int wakeWrite, Handler handler)
+      : udev_(u), monitor_(monitor), wakeRead_(wakeRead), wakeWrite_(wakeWrite), handler_(std::move(handler)) {
+    RememberPresentDevices();
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~UdevWatcher() override {
+    const char b = 1;
+    [[maybe_unused]] ssize_t n = ::write(wakeWrite_, &b, 1);
+    thread_.join();
+    udev_monitor_unref(monitor_);
+    udev_unref(udev_);
+    ::close(wakeRead_);
+    ::close(wakeWrite_);
+  }
+
+ private:
+  // Names of the devices present now, so a removal can be named after the
+  // device's attributes are gone.
+  void RememberPresentDevices() {
+    udev_enumerate* e = udev_enumerate_new(udev_);
+    if (!e) return;
+    udev_enumerate_add_match_subsystem(e, "usb");
+    udev_enumerate_add_match_property(e, "DEVTYPE", "usb_device");
+    udev_enumerate_scan_devices(e);
+    for (udev_list_entry* it = udev_enumerate_get_list_entry(e); it; it = udev_list_entry_get_next(it)) {
+      udev_device* d = udev_device_new_from_syspath(udev_, udev_list_entry_get_name(it));
+      if (!d) continue;
+      const std::string name = NameFromAttributes(d);
+      if (!name.empty()) names_[Text(udev_device_get_syspath(d))] = name;
+      udev_device_unref(d);
+    }
+    udev_enumerate_unref(e);
+  }
+
+  void Run() {
+    const int monitorFd = udev_monitor_get_fd(monitor_);
+    for (;;) {
+      pollfd fds[2] = {{monitorFd, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
+      if (::poll(fds, 2, -1) < 0) continue;
+      if (fds[1].revents) return;
+      if (!(fds[0].revents & POLLIN)) continue;
+      udev_device* d = udev_monitor_receive_device(monitor_);
+      if (!d) continue;
+      Handle(d);
+      udev_device_unref(d);
+    }
+  }
+
+  void Handle(udev_device* d) {
+    const std::string action = Text(udev_device_get_action(d));
+    const std::string subsystem = Text(udev_device_get_subsystem(d));
+    const std::string type = Text(udev_device_get_devtype(d));
+    std::string name;
+    bool arrival = false;
+    if (subsystem == "usb" && type == "usb_device") {
+      const std::string path = Text(udev_device_get_syspath(d));
+      if (action == "add") {
+        name = NameFromAttributes(d);
+        if (!name.empty()) names_[path] = name;
+        arrival = true;
+      } else if (action == "remove") {
+        const auto it = names_.find(path);
+        name = it != names_.end() ? it->second : NameFromProperties(d);
+        if (it != names_.end()) names_.erase(it);
+      }
+    } else if (subsystem == "usbmisc" && action == "add") {
+      // The printer node comes after its device: a second arrival, when the
+      // node a link needs is there.
+      udev_device* parent = udev_device_get_parent_with_subsystem_devtype(d, "usb", "usb_device");
+      if (parent) name = NameFromAttributes(parent);
+      arrival = true;
+    }
+    if (name.empty()) return;
+    handler_(DeviceEvent{arrival, Utf8ToUtf16(name)});
+  }
+
+  udev* udev_;
+  udev_monitor* monitor_;
+  int wakeRead_;
+  int wakeWrite_;
+  Handler handler_;
+  std::map<std::string, std::string> names_;  // syspath -> event name; monitor thread only after start
+  std::thread thread_;
+};
+
+}  // namespace
+
+std::unique_ptr<DeviceEventWatcher> DeviceEventWatcher::Start(Handler handler) {
+  udev* u = udev_new();
+  if (!u) return nullptr;
+  udev_monitor* monitor = udev_monitor_new_from_netlink(u, "udev");
+  if (!monitor || udev_monitor_filter_add_match_subsystem_devtype(monitor, "usb", "usb_device") < 0 ||
+      udev_monitor_filter_add_match_subsystem_devtype(monitor, "usbmisc", nullptr) < 0 ||
+      udev_monitor_enable_receiving(monitor) < 0) {
+    if (monitor) udev_monitor_unref(monitor);
+    udev_unref(u);
+    return nullptr;
+  }
+  int wake[2];
+  if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+    udev_monitor_unref(monitor);
+    udev_unref(u);
+    return nullptr;
+  }
+  try {
+    return std::make_unique<UdevWatcher>(u, monitor, wake[0], wake[1], std::move(handler));
+  } catch (...) {
+    // No thread could be started: no events.
+    udev_monitor_unref(monitor);
+    udev_unref(u);
+    ::close(wake[0]);
+    ::close(wake[1]);
+    return nullptr;
+  }
+}
+
+}  // namespace tw::platform
