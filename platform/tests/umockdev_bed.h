@@ -92,6 +92,15 @@ class UmockdevBed {
   static std::string UsbPath(const UsbDevice& d) {
     return "/sys/devices/pci0000:00/0000:00:14.0/usb1/" + d.port;
   }
+  // Unplugs a device made by Usb(): removal events and removal of its
+  // printer node, interface and device, children first (so it can be added
+  // again).
+  void RemoveUsb(const UsbDevice& d) {
+    const std::string iface = UsbPath(d) + "/" + d.port + ":1.0";
+    if (d.lpIndex >= 0) Remove(iface + "/usbmisc/lp" + std::to_string(d.lpIndex));
+    Remove(iface);
+    Remove(UsbPath(d));
+  }
   static std::string Usb(const UsbDevice& d) {
     const std::string dev = UsbPath(d).substr(4);
     const std::string iface = dev + "/" + d.port + ":1.0";
