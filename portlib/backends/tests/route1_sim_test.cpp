@@ -488,6 +488,44 @@ TEST_F(Route1Sim, CommunicationTestOverEitherRouteReadsTheModelName) {
   }
 }
 
+// The components call back on their own threads (status, device state,
+// data) while the caller writes and reads: run under the thread sanitizer.
+TEST_F(Route1Sim, CallbacksOnTheComponentsThreadsWhileTheCallerWritesAndReads) {
+  for (bool service : {true, false}) {
+    SCOPED_TRACE(service ? "port service" : "driver path");
+    makersw::Staging staging({true, service});
+    const std::string port = "port nvmprt_net1 type=NET portname=192.168.7.20 " + Link();
+    staging.WritePorts(port + "\n");
+    auto m = MakeManager(true, true);
+    Notifications seen;
+    m->RegisterStatusProc(&Notifications::Status, &seen);
+    m->RegistRawStatusCallBack(&Notifications::Raw, &seen);
+    PortSettings record = Route1Record(u"NET", u"192.168.7.20", u"pipe://KP/nvmprt_net1");
+    ASSERT_EQ(m->SetPort(&record), kResultOk);
+    ASSERT_EQ(m->Open(1), kResultOk);
+    ASSERT_EQ(m->RouteKind(), service ? kRouteKindPortService : kRouteKindDriverPath);
+    std::atomic<bool> stop{false};
+    std::thread states([&] {
+      for (int i = 0; !stop.load(); ++i) {
+        staging.WritePorts(port + (i % 2 ? " state=0\n" : " state=4\n"));
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+      }
+    });
+    const uint8_t enable[] = {0x1D, 0x61, 0xFF};  // the printer answers with status packets
+    for (int i = 0; i < 20; ++i) {
+      ASSERT_EQ(m->Write(enable, sizeof enable, nullptr, 2000), kResultOk);
+      std::vector<uint8_t> reply;
+      ASSERT_EQ(Query(*m, reply), kResultOk);
+      EXPECT_EQ(reply, kModelNameReply);
+    }
+    stop = true;
+    states.join();
+    EXPECT_EQ(m->Close(), kResultOk);
+    m->UnregisterStatusProc();
+    m->UnregistRawStatusCallback();
+  }
+}
+
 TEST(PortServiceAddressing, NetworkAndLocalDeviceNames) {
   ServiceAddress a;
   ASSERT_TRUE(AddressServicePort(u"TCP://shop-pc/pipe://KP/nvmprt_3/x", 0, a));
