@@ -300,7 +300,7 @@ PW_EXPORT int32_t PW_CALL KPC_PortSetting(PortSettings* record) {
   return Guarded([&] {
     KPCAPI_CS guard(M());
     if (!record) return kResultInvalidArgument;
-    return PortSetting(M(), record);
+    return PortSetting(M(), record, [](PortSettings& r) { return PortEnumeration().LookupNetworkDetails(r); });
   });
 }
 

@@ -6,13 +6,13 @@
 
 #include "netsettings/ncs_client.h"
 #include "platform/icmp_echo.h"
+#include "portlib/manager/port_enumeration.h"
 
 namespace tw::portwire {
 namespace {
 
 constexpr int32_t kServiceDeviceStateEvent = 0x60001;
 constexpr int32_t kDriverDeviceStateEvent = 0x40002;
-constexpr int kNetworkLookupSeconds = 2;
 
 // The backend of the driver software that served the last route-1 open.
 CServiceCommBase* ServiceBackendOfRouteKind(KPComm& m, int32_t routeKind) {
@@ -43,30 +43,22 @@ std::u16string Number3(int n) {
   return std::u16string(text, text + std::strlen(text));
 }
 
-// The network interface at the current port's address: its hardware address
-// and its address settings.
-struct NetworkData {
-  ncs::DiscoverySummary summary{};
-  ncs::AddressSettings address{};
-};
-
-bool LookUpNetworkData(const PortSettings& current, NetworkData& out) {
-  uint8_t bytes[4];
-  if (!FieldAddress(current.portName, bytes)) return false;
-  ncs::WinsockStartup();
-  ncs::SetMaxTimeout(kNetworkLookupSeconds);
-  if (ncs::GetNICInfo(WireAddress(bytes), &out.summary) != 0) return false;
-  return ncs::GetSettingsByMAC(out.summary.mac, out.summary.address, &out.address, nullptr) == 0;
-}
-
-Result ChangeNetworkAddress(KPComm& m, const PortSettings& current, const PortSettings& record) {
-  NetworkData data;
-  if (!LookUpNetworkData(current, data)) return kResultSettingsMismatch;
+Result ChangeNetworkAddress(KPComm& m, const PortSettings& current, const PortSettings& record,
+                            const NetworkLookup& lookUp) {
+  // The interface's present data: from the last lookup when it was of this
+  // address, else looked up now.
+  uint8_t here[4];
+  if (!FieldAddress(current.portName, here)) return kResultSettingsMismatch;
+  NetworkDetails& data = LastNetworkDetails();
+  if (!data.known || data.address != WireAddress(here)) {
+    PortSettings copy = current;
+    if (!lookUp || !lookUp(copy) || !data.known) return kResultSettingsMismatch;
+  }
   uint8_t next[4];
   if (!FieldAddress(record.portName, next)) return kResultSettingsMismatch;
   for (int i = 0; i < 4; ++i) {
     // The new address must stay in the interface's present subnet.
-    if ((next[i] & data.address.mask[i]) != (data.address.ip[i] & data.address.mask[i])) {
+    if ((next[i] & data.addressSettings.mask[i]) != (data.addressSettings.ip[i] & data.addressSettings.mask[i])) {
       return kResultSettingsMismatch;
     }
   }
@@ -75,11 +67,12 @@ Result ChangeNetworkAddress(KPComm& m, const PortSettings& current, const PortSe
     CServiceCommBase* service = ServiceBackendOfRouteKind(m, current.routeKind);
     if (service == nullptr || service->RenameNetworkPort(&record) != kResultOk) return kResultFailed;
   }
-  ncs::AddressSettings changed = data.address;
+  ncs::AddressSettings changed = data.addressSettings;
   std::memcpy(changed.ip, next, 4);
-  if (ncs::SetSettingsByMAC(data.summary.mac, data.summary.address, &changed, nullptr, nullptr) != 0) {
-    return kResultFailed;
-  }
+  if (ncs::SetSettingsByMAC(data.mac, data.address, &changed, nullptr, nullptr) != 0) return kResultFailed;
+  // The interface now answers at its new address.
+  data.addressSettings = changed;
+  data.address = WireAddress(next);
   m.ModifyCurrentSettings([&](PortSettings& s) { s = record; });
   return kResultOk;
 }
@@ -116,7 +109,7 @@ Result AddPort(KPComm& m, PortSettings* record) {
   return kResultOk;
 }
 
-Result PortSetting(KPComm& m, const PortSettings* record) {
+Result PortSetting(KPComm& m, const PortSettings* record, const NetworkLookup& lookUpNetwork) {
   if (record == nullptr) return kResultInvalidArgument;
   if (!m.IsPortOpen()) return kResultNotOpen;
   const PortSettings current = m.CurrentSettings();
@@ -142,7 +135,7 @@ Result PortSetting(KPComm& m, const PortSettings* record) {
     });
     return kResultOk;
   }
-  if (EqualsIgnoreCase(type, u"NET")) return ChangeNetworkAddress(m, current, *record);
+  if (EqualsIgnoreCase(type, u"NET")) return ChangeNetworkAddress(m, current, *record, lookUpNetwork);
   return kResultFailed;
 }
 

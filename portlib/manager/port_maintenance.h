@@ -4,6 +4,8 @@
 // routing of the device-state callback registrations. Each runs on a caller's
 // thread; the export frame holds the API lock where the export takes it.
 
+#include <functional>
+
 #include "portlib/manager/kp_comm.h"
 
 namespace tw::portwire {
@@ -19,9 +21,15 @@ Result EnumPort(KPComm& manager);
 // number ("001", ...) is its port name. kResultInvalidArgument for null.
 Result AddPort(KPComm& manager, PortSettings* record);
 
+// Looks up the network interface at a record's address and keeps its data as
+// the last network details (CPortEnumeration::LookupNetworkDetails).
+using NetworkLookup = std::function<bool(PortSettings& record)>;
+
 // KPC_PortSetting: changes the settings of the open port by its type (see the
-// export's documentation in portwire.h). kResultInvalidArgument for null.
-Result PortSetting(KPComm& manager, const PortSettings* record);
+// export's documentation in portwire.h). For "NET" the interface's data are
+// those of the last lookup when it was of the current address, else
+// `lookUpNetwork` runs first. kResultInvalidArgument for null.
+Result PortSetting(KPComm& manager, const PortSettings* record, const NetworkLookup& lookUpNetwork);
 
 // KPC_RegisterDeviceStateCallback / KPC_UnregisterDeviceStateCallback:
 // kResultNotOpen without an open port; the port service's subscription for
