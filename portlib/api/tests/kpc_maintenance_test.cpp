@@ -162,7 +162,7 @@ TEST_F(KpcMaintenance, NetworkAddressChangeStaysInsideTheInterfacesSubnet) {
   interface_->ClearRequests();
 
   PortSettings outside = record;
-  const PortSettings far = Record(u"NET", u"10.1.2.3", u"pipe://KP/nvmprt_net1", 1);
+  const PortSettings far = Record(u"NET", u"127.0.0.200", u"pipe://KP/nvmprt_net1", 1);
   std::memcpy(outside.portName, far.portName, sizeof outside.portName);
   EXPECT_EQ(api.KPC_PortSetting(&outside), PW_SETTINGS_MISMATCH);
   EXPECT_EQ(interface_->CountRequests('S', 0) + interface_->CountRequests('I', 0), 0);
