@@ -33,6 +33,10 @@ cp "$win/bin/QLXIF.dll" "$win/bin/QLXConfig.dll" "$service_dir/"
 cp "$win/bin/Portwire.dll" "$win/bin/lnkioapi.dll" "$win/bin/OrlexPH.dll" "$win/bin/route1_wine_check.exe" "$dir/"
 echo "port nvmprt_net1 type=NET portname=192.168.7.20 link=tcp:$addr:9100" > "$dir/ports.txt"
 export KPSIM_PORTS="Z:$dir/ports.txt"
+# With the port service present the library completes a record's service port
+# name from its port listing, which looks for network printers by broadcast:
+# keep it on the loopback address.
+export PORTWIRE_NCS_BROADCAST=$addr
 
 run_wine "$dir/route1_wine_check.exe" 192.168.7.20 3
 [ $rc -eq 0 ] || fail "over the port service: exit $rc: $out"
