@@ -488,6 +488,29 @@ TEST_F(Route1Sim, CommunicationTestOverEitherRouteReadsTheModelName) {
   }
 }
 
+// A printer that answers the model name query with the generic "KP-S300":
+// its model code names it; the port service keeps the name for the port.
+TEST_F(Route1Sim, GenericModelNameIsRefinedByTheModelCode) {
+  sim::SimConfig config;
+  config.tcpAddress = "127.0.0.112";
+  config.resetMs = 0;
+  config.behaviour.modelName = "KP-S300";
+  config.behaviour.modelCode = "KP-S310B";
+  sim::SimPrinter generic(config);
+  ASSERT_TRUE(generic.Start()) << generic.Error();
+  for (bool service : {true, false}) {
+    SCOPED_TRACE(service ? "port service" : "driver path");
+    makersw::Staging staging({true, service});
+    staging.WritePorts("port nvmprt_g type=NET portname=192.168.7.50 link=tcp:127.0.0.112:9100\n");
+    auto m = MakeManager(true, true);
+    PortSettings record = Route1Record(u"NET", u"192.168.7.50", u"pipe://KP/nvmprt_g");
+    EXPECT_EQ(m->CommunicationTest(&record), kResultOk);
+    EXPECT_EQ(GetText(record.modelName), u"KP-S310B");
+    const bool kept = staging.ReadPorts().find("custom.KP.PrinterID.67=KP-S310B") != std::string::npos;
+    EXPECT_EQ(kept, service);
+  }
+}
+
 // The components call back on their own threads (status, device state,
 // data) while the caller writes and reads: run under the thread sanitizer.
 TEST_F(Route1Sim, CallbacksOnTheComponentsThreadsWhileTheCallerWritesAndReads) {
