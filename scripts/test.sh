@@ -16,6 +16,12 @@ fi
 step "native tests"
 ctest --test-dir build -j "$jobs" --output-on-failure || failed+=("native tests")
 
+step "Debian package: build, lintian, install, run, remove"
+# A separate stage: packs the native build, installs the package into this
+# machine (CI runs as root), adjusts the simulated printer with the installed
+# program and removes the package again.
+bash scripts/package-check.sh build || failed+=("Debian package")
+
 step "thread-sanitizer build of the threaded parts"
 # The library's queues, monitor thread and callbacks, the port-access
 # library's concurrent reads and writes, the network settings client, and the

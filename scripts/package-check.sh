@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# Builds the Debian package from the native build in build/, checks it with
+# lintian, installs it, adjusts the simulated printer with the installed
+# Trimsense, renders its man page and removes the package again.
+# Needs root (CI runs as root) or password-less sudo.
+#   scripts/package-check.sh [build folder]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo -n"; fi
+fail() { echo "package check: $*" >&2; exit 1; }
+# dpkg, waiting (up to 5 minutes) while another package manager holds its lock.
+dpkg_locked() {
+  local out
+  for _ in $(seq 150); do
+    if out=$($SUDO dpkg "$@" 2>&1); then return 0; fi
+    echo "$out" | grep -q 'lock' || { echo "$out" >&2; return 1; }
+    sleep 2
+  done
+  echo "$out" >&2
+  return 1
+}
+
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+deb="$build/trimsense_${version}_$(dpkg --print-architecture).deb"
+rm -f "$deb"
+(cd "$build" && cpack -G DEB >"$build/cpack-deb.log" 2>&1) || { cat "$build/cpack-deb.log"; fail "cpack failed"; }
+[ -f "$deb" ] || fail "$deb was not made"
+echo "built $(basename "$deb")"
+
+if command -v lintian >/dev/null; then
+  lintian_out=$(lintian "$deb" 2>&1 | grep -v 'running with root privileges' || true)
+  [ -n "$lintian_out" ] && echo "$lintian_out"
+  if echo "$lintian_out" | grep -q '^E:'; then fail "lintian reports errors"; fi
+  echo "lintian: no errors"
+fi
+
+work=$(mktemp -d)
+sim=""
+cleanup() {
+  [ -n "$sim" ] && kill "$sim" 2>/dev/null && wait "$sim" 2>/dev/null
+  rm -rf "$work"
+  # Never leave the package behind, whatever failed.
+  if dpkg -s trimsense >/dev/null 2>&1; then dpkg_locked --purge trimsense || true; fi
+}
+trap cleanup EXIT
+
+# Minimal images exclude man pages and documents from packages; ours must be
+# there to be checked.
+dpkg_locked --path-include='/usr/share/man/man1/*' --path-include='/usr/share/doc/trimsense/*' -i "$deb" ||
+  fail "dpkg -i failed"
+for f in /usr/bin/Trimsense /usr/bin/Kitdrop /usr/lib/trimsense/libPortwire.so /usr/lib/trimsense/liblnkioapi.so \
+         /usr/share/doc/trimsense/Manual.pdf /usr/share/doc/trimsense/copyright /usr/lib/udev/rules.d/70-trimsense.rules; do
+  [ -e "$f" ] || fail "$f missing after installation"
+done
+if [ -e "$build/bin/TrimsenseGUI" ]; then
+  for f in /usr/bin/TrimsenseGUI /usr/share/applications/trimsense.desktop; do
+    [ -e "$f" ] || fail "$f missing after installation"
+  done
+fi
+
+# The installed console program, started through its link on the path, finds
+# its library in /usr/lib/trimsense and adjusts the simulated printer.
+address=127.0.0.41
+"$build/bin/kps410-sim" --tcp "$address" --level 100 --reset-ms 500 \
+  --report "$work/report" --ready-file "$work/ready" --quiet &
+sim=$!
+for _ in $(seq 100); do [ -e "$work/ready" ] && break; sleep 0.05; done
+(cd "$work" && env -u LD_LIBRARY_PATH Trimsense "-n$address" >"$work/out" 2>&1) || {
+  cat "$work/out"; fail "installed Trimsense ended with $?"; }
+threshold=$(sed -n 's/^threshold=//p' "$work/report")
+[ "$threshold" = 35 ] || { cat "$work/out"; fail "printer holds threshold '$threshold', expected 35"; }
+echo "installed Trimsense adjusted the simulated printer (threshold $threshold)"
+
+man_text=$(MANPAGER=cat MANWIDTH=80 man Trimsense 2>&1) || fail "man Trimsense: $man_text"
+for section in OPTIONS "EXIT STATUS" ENVIRONMENT PORTWIRE_DOSDEVICES; do
+  echo "$man_text" | grep -q "$section" || fail "man Trimsense lacks $section"
+done
+echo "man Trimsense renders"
+
+dpkg_locked --purge trimsense || fail "dpkg --purge failed"
+for f in /usr/bin/Trimsense /usr/lib/trimsense /usr/share/doc/trimsense /usr/lib/udev/rules.d/70-trimsense.rules \
+         /usr/share/man/man1/Trimsense.1.gz; do
+  [ ! -e "$f" ] || fail "$f left behind after removal"
+done
+echo "package removed cleanly"
