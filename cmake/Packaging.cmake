@@ -56,13 +56,17 @@ else()
     install(FILES ${TW_LINKS}/bin/${t} DESTINATION bin)
   endforeach()
   # Kitdrop copies the documents from its own folder as well.
-  foreach(f Manual.pdf License.txt)
+  set(TW_PKG_DOCS License.txt)
+  if(TARGET manual)
+    list(APPEND TW_PKG_DOCS Manual.pdf)
+  endif()
+  foreach(f ${TW_PKG_DOCS})
     file(CREATE_LINK ../../share/doc/trimsense/${f} ${TW_LINKS}/lib/${f} SYMBOLIC)
     install(FILES ${TW_LINKS}/lib/${f} DESTINATION ${TW_PKG_LIB})
   endforeach()
 
-  install(FILES ${CMAKE_BINARY_DIR}/bin/Manual.pdf ${CMAKE_BINARY_DIR}/bin/License.txt
-                ${CMAKE_SOURCE_DIR}/packaging/linux/copyright ${CMAKE_BINARY_DIR}/doc/changelog.gz
+  list(TRANSFORM TW_PKG_DOCS PREPEND ${CMAKE_BINARY_DIR}/bin/)
+  install(FILES ${TW_PKG_DOCS} ${CMAKE_SOURCE_DIR}/packaging/linux/copyright ${CMAKE_BINARY_DIR}/doc/changelog.gz
           DESTINATION ${TW_PKG_DOC})
   foreach(t ${TW_PROGRAMS_PRESENT})
     install(FILES ${CMAKE_BINARY_DIR}/doc/${t}.1.gz DESTINATION share/man/man1)

@@ -6,7 +6,7 @@
 #   scripts/package-check.sh [build folder]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${1:-build}
+build=$(cd "${1:-build}" && pwd)
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo -n"; fi
 fail() { echo "package check: $*" >&2; exit 1; }
@@ -51,9 +51,12 @@ trap cleanup EXIT
 dpkg_locked --path-include='/usr/share/man/man1/*' --path-include='/usr/share/doc/trimsense/*' -i "$deb" ||
   fail "dpkg -i failed"
 for f in /usr/bin/Trimsense /usr/bin/Kitdrop /usr/lib/trimsense/libPortwire.so /usr/lib/trimsense/liblnkioapi.so \
-         /usr/share/doc/trimsense/Manual.pdf /usr/share/doc/trimsense/copyright /usr/lib/udev/rules.d/70-trimsense.rules; do
+         /usr/share/doc/trimsense/copyright /usr/lib/udev/rules.d/70-trimsense.rules; do
   [ -e "$f" ] || fail "$f missing after installation"
 done
+if [ -e "$build/bin/Manual.pdf" ]; then
+  [ -e /usr/share/doc/trimsense/Manual.pdf ] || fail "Manual.pdf missing after installation"
+fi
 if [ -e "$build/bin/TrimsenseGUI" ]; then
   for f in /usr/bin/TrimsenseGUI /usr/share/applications/trimsense.desktop; do
     [ -e "$f" ] || fail "$f missing after installation"
