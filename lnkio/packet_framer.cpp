@@ -14,6 +14,11 @@ constexpr std::size_t kMaxTextReply = 256;
 bool IsStatusHead(std::uint8_t b) { return (b & 0x93) == 0x10; }
 bool IsStatusTail(std::uint8_t b) { return (b & 0x90) == 0x00; }
 
+bool IsStatusAt(const std::vector<std::uint8_t>& p, std::size_t i) {
+  return i + 4 <= p.size() && IsStatusHead(p[i]) && IsStatusTail(p[i + 1]) && IsStatusTail(p[i + 2]) &&
+         IsStatusTail(p[i + 3]);
+}
+
 }  // namespace
 
 PacketFramer::PacketFramer(std::chrono::milliseconds quietGap, std::chrono::milliseconds partialWait)
@@ -26,6 +31,18 @@ void PacketFramer::Feed(const std::uint8_t* data, std::size_t size, Clock::time_
 }
 
 PacketFramer::Verdict PacketFramer::Classify() const {
+  const Verdict v = ClassifyHead();
+  if (v.shape != Shape::kUnknown) return v;
+  // The printer sends its automatic status whenever its state changes, also
+  // right behind a reply of unknown shape: such a block ends where a whole
+  // status packet begins, so the status is not swallowed as data.
+  for (std::size_t i = 1; i + 4 <= pending_.size(); ++i) {
+    if (IsStatusAt(pending_, i)) return {Shape::kComplete, i, kLnkioReadData};
+  }
+  return v;
+}
+
+PacketFramer::Verdict PacketFramer::ClassifyHead() const {
   const auto& p = pending_;
   const std::uint8_t b0 = p[0];
   if (b0 == 0x37 || b0 == 0x5F || b0 == 0x31) {

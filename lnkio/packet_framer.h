@@ -43,6 +43,7 @@ class PacketFramer {
     int code = 0;
   };
   Verdict Classify() const;
+  Verdict ClassifyHead() const;  // by the first bytes alone
   Packet Take(std::size_t length, int code);
 
   std::chrono::milliseconds quietGap_;

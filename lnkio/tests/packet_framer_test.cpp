@@ -88,6 +88,43 @@ TEST_F(Framer, BytesOfUnknownShapeEndAtTheQuietGap) {
   EXPECT_EQ(p->bytes.size(), 3u);
 }
 
+TEST_F(Framer, AStatusPacketEndsABlockOfUnknownShape) {
+  // The printer's automatic status can follow an odd reply closer than the
+  // quiet gap; it must still reach the status path on its own.
+  Feed({0x41, 0x42, 0x43, 0x44, 0x45});
+  Feed({0x10, 0x00, 0x00, 0x00}, 1ms);
+  auto p = Next(1ms);
+  ASSERT_TRUE(p) << "the status ends the block at once";
+  EXPECT_EQ(p->code, kLnkioReadData);
+  EXPECT_EQ(p->bytes, (Bytes{0x41, 0x42, 0x43, 0x44, 0x45}));
+  p = Next(1ms);
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->code, kLnkioReadStatus);
+  EXPECT_EQ(p->bytes, (Bytes{0x10, 0x00, 0x00, 0x00}));
+  EXPECT_FALSE(Next(1s));
+
+  // Both in one read, and more odd bytes behind the status.
+  Feed({0x41, 0x42, 0x18, 0x00, 0x00, 0x00, 0x46}, 2s);
+  p = Next(2s);
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->bytes, (Bytes{0x41, 0x42}));
+  p = Next(2s);
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->code, kLnkioReadStatus);
+  EXPECT_FALSE(Next(2s)) << "the odd byte behind it waits for the quiet gap";
+  p = Next(3s);
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->bytes, (Bytes{0x46}));
+
+  // The start of a status at the end is not cut off before it is complete:
+  // at the quiet gap everything is one block.
+  Feed({0x41, 0x42, 0x10, 0x00}, 4s);
+  EXPECT_FALSE(Next(4s));
+  p = Next(5s);
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->bytes.size(), 4u);
+}
+
 TEST_F(Framer, RunawayTextIsCutAndNeverHeldForever) {
   Bytes noZero(300, '1');
   Feed(noZero);

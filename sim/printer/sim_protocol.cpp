@@ -47,6 +47,7 @@ bool ParseFault(const std::string& text, Fault* fault) {
   static const std::map<std::string, Fault> names = {
       {"silent", Fault::kSilent},       {"never-ready", Fault::kNeverReady},   {"other-model", Fault::kOtherModel},
       {"slow", Fault::kSlow},           {"byte-by-byte", Fault::kByteByByte},  {"drop", Fault::kDrop},
+      {"odd-reply", Fault::kOddReply},
   };
   auto it = names.find(text);
   if (it == names.end()) return false;
@@ -62,6 +63,7 @@ const char* FaultName(Fault fault) {
     case Fault::kSlow: return "slow";
     case Fault::kByteByByte: return "byte-by-byte";
     case Fault::kDrop: return "drop";
+    case Fault::kOddReply: return "odd-reply";
   }
   return "?";
 }
@@ -128,6 +130,12 @@ bool SimProtocol::ParseOne(SimOutcome* out) {
     } else if (name == "status_enable_realtime") {
       record_.statusEnabled = true;
       out->reply = StatusPacket();
+    } else if (name == "model_name_query" && Has(Fault::kOddReply)) {
+      // Sent in one piece, so the status follows well within any quiet gap.
+      out->reply = {0x41, 0x42, 0x43, 0x44, 0x45};
+      const auto status = StatusPacket();
+      out->reply.insert(out->reply.end(), status.begin(), status.end());
+      ++record_.statusPackets;
     } else if (name == "model_name_query") {
       const std::string model = Has(Fault::kOtherModel) ? std::string("KP-X900") : b_.modelName;
       out->reply = {0x5F};

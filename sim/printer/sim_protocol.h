@@ -18,9 +18,12 @@ enum class Fault {
   kSlow,        // every reply is sent after a delay
   kByteByByte,  // every reply byte is sent on its own, with a gap
   kDrop,        // the link drops instead of answering the level read
+  kOddReply,    // the model name query gets a reply of no known shape, an
+                // automatic status packet right behind it
 };
 
-// "silent", "never-ready", "other-model", "slow", "byte-by-byte", "drop".
+// "silent", "never-ready", "other-model", "slow", "byte-by-byte", "drop",
+// "odd-reply".
 bool ParseFault(const std::string& text, Fault* fault);
 const char* FaultName(Fault fault);
 

@@ -98,7 +98,16 @@ TEST(SimProtocol, FaultModesAndReadiness) {
   EXPECT_TRUE(out[0].dropLink);
   EXPECT_TRUE(out[0].reply.empty());
 
+  b = {};
+  b.faults = {Fault::kOddReply};
+  SimProtocol odd(b);
+  out = Feed(odd, {0x1D, 0x49, 0x43});
+  EXPECT_EQ(out[0].reply, (Bytes{0x41, 0x42, 0x43, 0x44, 0x45, 0x10, 0x00, 0x00, 0x00}));
+  EXPECT_EQ(odd.Record().statusPackets, 1);
+
   Fault f;
+  EXPECT_TRUE(ParseFault("odd-reply", &f));
+  EXPECT_STREQ(FaultName(f), "odd-reply");
   EXPECT_TRUE(ParseFault("byte-by-byte", &f));
   EXPECT_EQ(f, Fault::kByteByByte);
   EXPECT_FALSE(ParseFault("sleepy", &f));
