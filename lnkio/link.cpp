@@ -8,9 +8,8 @@
 namespace tw::lnkio {
 namespace {
 
-// Longest single wait of the reader; bounds how late it notices a deadline that
-// the framer did not know of yet.
-constexpr int kReaderWaitMs = 200;
+// Bytes taken from the transport per receive.
+constexpr std::size_t kReceiveChunk = 4096;
 
 }  // namespace
 
@@ -26,9 +25,8 @@ std::chrono::milliseconds SerialQuietGap(int baud, int dataBits, int parity) {
 Link::Link(std::unique_ptr<Transport> transport, int linkTimeoutMs)
     : transport_(std::move(transport)),
       linkTimeoutMs_(linkTimeoutMs > 0 ? linkTimeoutMs : 2000),
-      framer_(transport_->QuietGap(), std::chrono::milliseconds(kLnkioPartialPacketMs)) {
-  reader_ = std::thread([this] { ReaderLoop(); });
-}
+      framer_(transport_->QuietGap(), std::chrono::milliseconds(kLnkioPartialPacketMs)),
+      buffer_(kReceiveChunk) {}
 
 Link::~Link() { Shutdown(); }
 
@@ -38,53 +36,58 @@ void Link::Shutdown() {
     shutdown_ = true;
   }
   cv_.notify_all();
+  // A thread waiting in the transport returns at once; it holds its own
+  // reference to this link, so nothing goes away under it.
   transport_->Interrupt();
-  if (reader_.joinable() && reader_.get_id() != std::this_thread::get_id()) reader_.join();
 }
 
-void Link::Publish(Packet packet) {
-  {
-    std::lock_guard<std::mutex> lock(mu_);
+void Link::Pump(std::unique_lock<std::mutex>& lock, int waitMs) {
+  if (pumping_ || ended_ || shutdown_) return;
+  pumping_ = true;
+  lock.unlock();
+
+  std::vector<Packet> ready;
+  const auto collect = [&](Clock::time_point now) {
+    for (auto p = framer_.Next(now); p; p = framer_.Next(now)) ready.push_back(std::move(*p));
+  };
+  collect(Clock::now());
+  int end = Transport::kNothing;
+  if (ready.empty()) {
+    int wait = std::max(waitMs, 0);
+    if (const auto deadline = framer_.Deadline()) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now()).count();
+      wait = static_cast<int>(std::clamp<long long>(left, 0, wait));
+    }
+    const int n = transport_->Receive(buffer_.data(), buffer_.size(), wait);
+    if (n > 0) {
+      framer_.Feed(buffer_.data(), static_cast<std::size_t>(n), Clock::now());
+      collect(Clock::now());
+    } else if (n == Transport::kNothing) {
+      collect(Clock::now());
+    } else {
+      // Dropped or interrupted: hand out what was received, then stop.
+      end = n;
+      collect(Clock::time_point::max());
+    }
+  }
+
+  lock.lock();
+  for (Packet& packet : ready) {
     if (packet.code == kLnkioReadStatus && packet.bytes.size() == 4) online_ = (packet.bytes[0] & 0x08) == 0;
     queue_.push_back(std::move(packet));
   }
-  cv_.notify_all();
-}
-
-void Link::ReaderLoop() {
-  std::vector<std::uint8_t> buffer(4096);
-  for (;;) {
-    for (auto p = framer_.Next(Clock::now()); p; p = framer_.Next(Clock::now())) Publish(std::move(*p));
-
-    int waitMs = kReaderWaitMs;
-    if (const auto deadline = framer_.Deadline()) {
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now()).count();
-      waitMs = static_cast<int>(std::clamp<long long>(left, 0, kReaderWaitMs));
-    }
-    const int n = transport_->Receive(buffer.data(), buffer.size(), waitMs);
-    if (n > 0) {
-      framer_.Feed(buffer.data(), static_cast<std::size_t>(n), Clock::now());
-      continue;
-    }
-    if (n == Transport::kNothing) continue;
-    // Dropped or interrupted: hand out what was received, then stop.
-    while (framer_.HasPending()) {
-      auto p = framer_.Next(Clock::time_point::max());
-      if (!p) break;
-      Publish(std::move(*p));
-    }
-    {
-      std::lock_guard<std::mutex> lock(mu_);
-      if (n == Transport::kDropped) dropped_ = true;
-    }
-    cv_.notify_all();
-    return;
+  if (end != Transport::kNothing) {
+    ended_ = true;
+    if (end == Transport::kDropped) dropped_ = true;
   }
+  pumping_ = false;
+  cv_.notify_all();
 }
 
 int Link::Read(std::uint8_t* buffer, std::size_t size, std::size_t* length) {
   *length = 0;
-  std::lock_guard<std::mutex> lock(mu_);
+  std::unique_lock<std::mutex> lock(mu_);
+  if (queue_.empty()) Pump(lock, 0);
   if (queue_.empty() || size == 0) return kLnkioReadNothing;
   Packet& front = queue_.front();
   const std::size_t n = std::min(size, front.bytes.size());
@@ -111,14 +114,29 @@ int Link::Write(const std::uint8_t* data, std::size_t size, std::size_t* written
 }
 
 int Link::WaitReadable(int timeoutMs) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
   std::unique_lock<std::mutex> lock(mu_);
-  const auto ready = [this] { return !queue_.empty() || dropped_ || shutdown_; };
-  if (timeoutMs <= 0) return ready() ? 1 : 0;
-  return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready) ? 1 : 0;
+  for (;;) {
+    if (Ready()) return 1;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    const int leftMs = static_cast<int>(std::max<long long>(left, 0));
+    if (!pumping_) {
+      Pump(lock, leftMs);
+      if (Ready()) return 1;
+      if (leftMs == 0 || Clock::now() >= deadline) return 0;
+      continue;
+    }
+    // Another thread receives: wait for what it queues.
+    if (leftMs == 0) return 0;
+    cv_.wait_until(lock, deadline);
+    if (!Ready() && Clock::now() >= deadline) return 0;
+  }
 }
 
-bool Link::IsOpen() const {
-  std::lock_guard<std::mutex> lock(mu_);
+bool Link::IsOpen() {
+  std::unique_lock<std::mutex> lock(mu_);
+  // A caller that only asks whether the link is up still learns of a drop.
+  if (!dropped_ && !shutdown_ && queue_.empty()) Pump(lock, 0);
   return !dropped_ && !shutdown_;
 }
 

@@ -1,6 +1,7 @@
 // The exported functions: one process-wide link, replaced by each Open.
 #include "lnkio/lnkioapi.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -15,6 +16,15 @@ using tw::lnkio::Link;
 
 std::mutex g_mutex;
 std::shared_ptr<Link> g_link;
+// Why the last LNKIO_Open failed (g_mutex).
+int32_t g_openCode = kLnkioOk;
+tw::lnkio::OpenFailure g_openFailure;
+
+void RememberOpen(int32_t code, tw::lnkio::OpenFailure failure) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_openCode = code;
+  g_openFailure = std::move(failure);
+}
 
 std::shared_ptr<Link> CurrentLink() {
   std::lock_guard<std::mutex> lock(g_mutex);
@@ -43,15 +53,20 @@ int32_t LNKIO_Open(const void* blockPtr) {
   if (block.kind == tw::lnkio::kLinkPriming) return kLnkioOk;
   CloseCurrent();
   int code = kLnkioErrNoDevice;
-  std::unique_ptr<tw::lnkio::Transport> transport;
   try {
-    transport = tw::lnkio::OpenTransport(block, &code);
-    if (!transport) return code;
+    tw::lnkio::OpenFailure failure;
+    auto transport = tw::lnkio::OpenTransport(block, &code, &failure);
+    if (!transport) {
+      RememberOpen(code, std::move(failure));
+      return code;
+    }
     auto link = std::make_shared<Link>(std::move(transport), block.linkTimeoutMs);
     std::lock_guard<std::mutex> lock(g_mutex);
     g_link = std::move(link);
+    g_openCode = kLnkioOk;
+    g_openFailure = {};
   } catch (...) {
-    return kLnkioErrIo;  // out of memory or no thread could be started
+    return kLnkioErrIo;  // out of memory
   }
   return kLnkioOk;
 }
@@ -108,6 +123,17 @@ int32_t LNKIO_WaitReadable(int32_t timeoutMs) {
   auto link = CurrentLink();
   if (!link) return 1;
   return link->WaitReadable(timeoutMs);
+}
+
+int32_t LNKIO_GetOpenError(int32_t* osError, char* device, int32_t deviceSize) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  if (osError) *osError = g_openFailure.osError;
+  if (device && deviceSize > 0) {
+    const std::size_t n = std::min(g_openFailure.device.size(), static_cast<std::size_t>(deviceSize - 1));
+    std::memcpy(device, g_openFailure.device.data(), n);
+    device[n] = '\0';
+  }
+  return g_openCode;
 }
 
 int32_t FirmwareCompare(void) { return kLnkioErrUnsupported; }

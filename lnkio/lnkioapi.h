@@ -27,7 +27,8 @@
 // kLnkioPartialPacketMs after its last byte, then returned as it is. Bytes of
 // any other shape are collected until the line has been quiet for the quiet gap
 // (kLnkioQuietGapMs, on slow serial lines at least three character times) and
-// returned as one block of data. A packet larger than the caller's buffer is
+// returned as one block of data; a whole automatic status packet that follows
+// them ends the block at once and is returned on its own. A packet larger than the caller's buffer is
 // returned in buffer-sized pieces, in order.
 
 #include <stdint.h>
@@ -87,6 +88,15 @@ LNKIO_EXPORT int32_t LNKIO_Terminate(void);
 // loop: it returns 1 at once while no link is open.
 LNKIO_EXPORT int32_t LNKIO_WaitReadable(int32_t timeoutMs);
 
+// Optional, like LNKIO_WaitReadable: why the last LNKIO_Open failed, so that a
+// program can tell its user. *osError (when not null) gets the system's error
+// number (errno on Linux, GetLastError or WSAGetLastError on Windows; 0 when
+// no system call failed, e.g. no such port number); `device` (when not null)
+// the device or address that was tried, UTF-8, cut to deviceSize - 1 bytes and
+// NUL-terminated. Returns the code LNKIO_Open returned, kLnkioOk when the last
+// Open succeeded or none failed yet.
+LNKIO_EXPORT int32_t LNKIO_GetOpenError(int32_t* osError, char* device, int32_t deviceSize);
+
 // Firmware functions: present for callers that resolve every name; not
 // supported, they return kLnkioErrUnsupported.
 LNKIO_EXPORT int32_t FirmwareCompare(void);
@@ -107,5 +117,6 @@ using ReadFn = int32_t (*)(void*, int32_t, int32_t*);
 using VoidFn = int32_t (*)();
 using SetNoFlowFn = int32_t (*)(uint8_t);
 using WaitReadableFn = int32_t (*)(int32_t);
+using GetOpenErrorFn = int32_t (*)(int32_t*, char*, int32_t);
 }  // namespace tw::lnkio
 #endif

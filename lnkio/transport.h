@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "lnkio/link_open_block.h"
 
@@ -41,9 +42,17 @@ class Transport {
   virtual std::chrono::milliseconds QuietGap() const;
 };
 
+// Why an open failed, kept for LNKIO_GetOpenError: the system's error number
+// (errno, GetLastError or WSAGetLastError; 0 when no system call failed) and
+// the device or address that was tried.
+struct OpenFailure {
+  int osError = 0;
+  std::string device;
+};
+
 // Opens the transport that the block describes; null with *code set on failure
-// (kLnkioTimeout, or a negative LnkioResult).
-std::unique_ptr<Transport> OpenTransport(const LinkOpenBlock& block, int* code);
+// (kLnkioTimeout, or a negative LnkioResult) and *failure filled in.
+std::unique_ptr<Transport> OpenTransport(const LinkOpenBlock& block, int* code, OpenFailure* failure);
 
 // Quiet gap for a serial line: at least the default, at least three characters.
 std::chrono::milliseconds SerialQuietGap(int baud, int dataBits, int parity);

@@ -2,6 +2,7 @@
 // the kernel's USB printer device, TCP to port 9100. USB vendor class devices
 // are in usb_vendor_posix.cpp.
 #include "lnkio/transport.h"
+#include "lnkio/fd_io.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -33,84 +34,71 @@ namespace fs = std::filesystem;
 
 namespace tw::lnkio {
 
-std::unique_ptr<Transport> OpenUsbVendorTransport(const LinkOpenBlock& block, int* code);
+std::unique_ptr<Transport> OpenUsbVendorTransport(const LinkOpenBlock& block, int* code, OpenFailure* failure);
+
+using platform::UniqueFd;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
 
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd = -1) : fd_(fd) {}
-  ~UniqueFd() { Reset(); }
-  UniqueFd(UniqueFd&& o) noexcept : fd_(o.Release()) {}
-  UniqueFd& operator=(UniqueFd&& o) noexcept {
-    if (this != &o) {
-      Reset();
-      fd_ = o.Release();
-    }
-    return *this;
-  }
-  int Get() const { return fd_; }
-  int Release() { return std::exchange(fd_, -1); }
-  void Reset() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_;
-};
+// A parallel port's back channel is tried at most this often while it has
+// nothing to say (every try negotiates nibble mode with the printer again).
+constexpr milliseconds kBackChannelIdle{10};
+// After the port refused the back channel (EIO: the printer does not speak
+// nibble mode, or is off), the next try waits this long.
+constexpr milliseconds kBackChannelRefused{1000};
+// A device that reported "readable" and then had nothing (a zero-length USB
+// packet, EAGAIN) is read again after this pause, never in a spin.
+constexpr milliseconds kEmptyReadPause{2};
 
 int MsLeft(Clock::time_point deadline) {
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return static_cast<int>(std::max<long long>(left, 0));
+  const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now()).count();
+  return static_cast<int>(std::clamp<long long>(left, 0, 24LL * 3600 * 1000));
 }
+
+class SystemFdIo : public FdIo {
+ public:
+  ssize_t Read(int fd, void* buffer, size_t size) override { return ::read(fd, buffer, size); }
+  ssize_t Write(int fd, const void* data, size_t size) override { return ::write(fd, data, size); }
+  ssize_t Send(int fd, const void* data, size_t size) override { return ::send(fd, data, size, MSG_NOSIGNAL); }
+  int Poll(pollfd* fds, nfds_t count, int timeoutMs) override { return ::poll(fds, count, timeoutMs); }
+};
 
 // A transport over one file descriptor (tty, lp, usblp, socket), with a pipe
 // that Interrupt writes to so that every poll wakes at once.
 class FdTransport : public Transport {
  public:
-  enum class Kind { kSerial, kDevice, kSocket };
-
-  FdTransport(UniqueFd fd, UniqueFd wakeRead, UniqueFd wakeWrite, Kind kind)
-      : fd_(std::move(fd)), wakeRead_(std::move(wakeRead)), wakeWrite_(std::move(wakeWrite)), kind_(kind) {}
+  FdTransport(UniqueFd fd, UniqueFd wakeRead, UniqueFd wakeWrite, FdKind kind, FdIo& io)
+      : fd_(std::move(fd)), wakeRead_(std::move(wakeRead)), wakeWrite_(std::move(wakeWrite)), kind_(kind), io_(io) {}
 
   int Receive(std::uint8_t* buffer, std::size_t capacity, int timeoutMs) override {
-    if (interrupted_.load()) return kInterrupted;
-    if (!canRead_) {
-      // A device without a read side (most parallel ports): only wait.
-      pollfd p{wakeRead_.Get(), POLLIN, 0};
-      ::poll(&p, 1, timeoutMs);
-      return interrupted_.load() ? kInterrupted : kNothing;
+    const auto deadline = Clock::now() + milliseconds(std::max(timeoutMs, 0));
+    for (;;) {
+      if (interrupted_.load()) return kInterrupted;
+      const auto now = Clock::now();
+      if (!canRead_ || now < nextReadAt_) {
+        // Nothing to ask the device yet: wait for an interrupt only.
+        const auto until = canRead_ ? std::min(deadline, nextReadAt_) : deadline;
+        if (until <= now) return kNothing;
+        WaitForWake(MsLeft(until));
+        continue;
+      }
+      const int r = kind_ == FdKind::kParallel ? ReadBackChannel(buffer, capacity)
+                                               : PollAndRead(buffer, capacity, MsLeft(deadline));
+      if (r != kTryAgain) return r;
     }
-    pollfd fds[2] = {{fd_.Get(), POLLIN, 0}, {wakeRead_.Get(), POLLIN, 0}};
-    const int r = ::poll(fds, 2, timeoutMs);
-    if (interrupted_.load() || (r > 0 && fds[1].revents)) return kInterrupted;
-    if (r < 0) return errno == EINTR ? kNothing : kDropped;
-    if (r == 0) return kNothing;
-    const ssize_t n = kind_ == Kind::kSocket ? ::recv(fd_.Get(), buffer, capacity, 0)
-                                             : ::read(fd_.Get(), buffer, capacity);
-    if (n > 0) return static_cast<int>(n);
-    if (n == 0) {
-      // A socket or a hung-up terminal at its end. A device that reports
-      // nothing to read right now is not gone.
-      if (kind_ == Kind::kDevice && !(fds[0].revents & (POLLHUP | POLLERR))) return NoReadSide();
-      return kDropped;
-    }
-    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return kNothing;
-    if (kind_ == Kind::kDevice && (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) return NoReadSide();
-    return kDropped;
   }
 
   int Send(const std::uint8_t* data, std::size_t size, int timeoutMs, std::size_t* written) override {
     *written = 0;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto deadline = Clock::now() + milliseconds(timeoutMs);
     while (*written < size) {
       if (interrupted_.load()) return kLnkioErrNotOpen;
       const std::size_t left = size - *written;
-      const ssize_t n = kind_ == Kind::kSocket ? ::send(fd_.Get(), data + *written, left, MSG_NOSIGNAL)
-                                               : ::write(fd_.Get(), data + *written, left);
+      const ssize_t n = kind_ == FdKind::kSocket ? io_.Send(fd_.Get(), data + *written, left)
+                                                 : io_.Write(fd_.Get(), data + *written, left);
       if (n > 0) {
         *written += static_cast<std::size_t>(n);
         continue;
@@ -120,13 +108,13 @@ class FdTransport : public Transport {
       const int wait = MsLeft(deadline);
       if (wait == 0) return kLnkioTimeout;
       pollfd fds[2] = {{fd_.Get(), POLLOUT, 0}, {wakeRead_.Get(), POLLIN, 0}};
-      const int r = ::poll(fds, 2, wait);
+      const int r = io_.Poll(fds, 2, wait);
       if (r > 0 && fds[1].revents) return kLnkioErrNotOpen;
       if (r > 0 && (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) && !(fds[0].revents & POLLOUT)) return kLnkioErrIo;
-      if (r > 0 && kind_ == Kind::kDevice) {
-        // Some printer drivers report "writable" without taking bytes; do
-        // not spin on them.
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      if (r > 0 && (kind_ == FdKind::kParallel || kind_ == FdKind::kUsbPrinter)) {
+        // Printer drivers report "writable" without taking bytes; do not
+        // spin on them.
+        std::this_thread::sleep_for(milliseconds(2));
       }
     }
     return kLnkioOk;
@@ -139,7 +127,7 @@ class FdTransport : public Transport {
   }
 
   bool SetFlowControl(bool obey) override {
-    if (kind_ != Kind::kSerial) return true;
+    if (kind_ != FdKind::kSerial) return true;
     std::lock_guard<std::mutex> lock(termiosMutex_);
     termios t{};
     if (::tcgetattr(fd_.Get(), &t) != 0) return false;
@@ -155,17 +143,69 @@ class FdTransport : public Transport {
   void SetQuietGap(std::chrono::milliseconds gap) { quietGap_ = gap; }
 
  private:
-  int NoReadSide() {
-    canRead_ = false;  // Receive runs on the reader thread only
-    return kNothing;
+  static constexpr int kTryAgain = -100;  // inside Receive only
+
+  void WaitForWake(int ms) {
+    pollfd p{wakeRead_.Get(), POLLIN, 0};
+    io_.Poll(&p, 1, ms);
+  }
+
+  void PauseReads(milliseconds pause) { nextReadAt_ = Clock::now() + pause; }
+
+  // The parallel port driver polls readable whether or not the printer has
+  // anything to say, so its readiness means nothing: read when it is time,
+  // and take every failure as "no back channel now", never as a lost link
+  // (writes still reach the printer).
+  int ReadBackChannel(std::uint8_t* buffer, std::size_t capacity) {
+    const ssize_t n = io_.Read(fd_.Get(), buffer, capacity);
+    if (n > 0) return static_cast<int>(n);
+    if (n == 0 || errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+      PauseReads(kBackChannelIdle);
+    } else if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP) {
+      canRead_ = false;  // a port without any read side
+    } else if (errno == ENODEV || errno == ENXIO || errno == EBADF) {
+      return kDropped;  // the port itself went away
+    } else {
+      PauseReads(kBackChannelRefused);  // EIO and the like
+    }
+    return kTryAgain;
+  }
+
+  int PollAndRead(std::uint8_t* buffer, std::size_t capacity, int waitMs) {
+    pollfd fds[2] = {{fd_.Get(), POLLIN, 0}, {wakeRead_.Get(), POLLIN, 0}};
+    const int r = io_.Poll(fds, 2, waitMs);
+    if (interrupted_.load() || (r > 0 && fds[1].revents)) return kInterrupted;
+    if (r < 0) return errno == EINTR ? kTryAgain : kDropped;
+    if (r == 0) return kNothing;
+    const ssize_t n = io_.Read(fd_.Get(), buffer, capacity);
+    if (n > 0) return static_cast<int>(n);
+    if (n == 0) {
+      // A USB printer's zero-length packet is "nothing now"; for a socket or
+      // a hung-up terminal it is the end.
+      if (kind_ != FdKind::kUsbPrinter || (fds[0].revents & (POLLHUP | POLLERR))) return kDropped;
+      PauseReads(kEmptyReadPause);
+      return kTryAgain;
+    }
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+      PauseReads(kEmptyReadPause);
+      return kTryAgain;
+    }
+    if (kind_ == FdKind::kUsbPrinter && (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
+      canRead_ = false;  // a printer without a read side
+      return kTryAgain;
+    }
+    return kDropped;
   }
 
   UniqueFd fd_;
   UniqueFd wakeRead_;
   UniqueFd wakeWrite_;
-  const Kind kind_;
+  const FdKind kind_;
+  FdIo& io_;
   std::atomic<bool> interrupted_{false};
+  // Receive runs on one thread at a time (the link's reading side).
   bool canRead_ = true;
+  Clock::time_point nextReadAt_{};
   std::mutex termiosMutex_;
   std::chrono::milliseconds quietGap_{kLnkioQuietGapMs};
 };
@@ -173,18 +213,18 @@ class FdTransport : public Transport {
 bool MakeWakePipe(UniqueFd& r, UniqueFd& w) {
   int p[2];
   if (::pipe2(p, O_CLOEXEC | O_NONBLOCK) != 0) return false;
-  r = UniqueFd(p[0]);
-  w = UniqueFd(p[1]);
+  r.Reset(p[0]);
+  w.Reset(p[1]);
   return true;
 }
 
-std::unique_ptr<FdTransport> Wrap(UniqueFd fd, FdTransport::Kind kind, int* code) {
+std::unique_ptr<FdTransport> Wrap(UniqueFd fd, FdKind kind, FdIo& io, int* code) {
   UniqueFd r, w;
   if (!MakeWakePipe(r, w)) {
     *code = kLnkioErrIo;
     return nullptr;
   }
-  return std::make_unique<FdTransport>(std::move(fd), std::move(r), std::move(w), kind);
+  return std::make_unique<FdTransport>(std::move(fd), std::move(r), std::move(w), kind, io);
 }
 
 speed_t BaudConstant(int baud) {
@@ -201,20 +241,27 @@ speed_t BaudConstant(int baud) {
   }
 }
 
-std::unique_ptr<Transport> OpenSerial(const LinkOpenBlock& b, int* code) {
+// Keeps errno and the device for LNKIO_GetOpenError; returns `code`.
+int Fail(OpenFailure* failure, const std::string& device, int code, int osError = errno) {
+  failure->osError = osError;
+  failure->device = device;
+  return code;
+}
+
+std::unique_ptr<Transport> OpenSerial(const LinkOpenBlock& b, int* code, OpenFailure* failure) {
   const auto path = platform::ResolveComPort(b.serialIndex + 1);
   if (!path) {
-    *code = kLnkioErrParameter;
+    *code = Fail(failure, "COM" + std::to_string(b.serialIndex + 1), kLnkioErrParameter, 0);
     return nullptr;
   }
   UniqueFd fd(::open(path->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-  if (fd.Get() < 0) {
-    *code = kLnkioErrNoDevice;
+  if (!fd) {
+    *code = Fail(failure, path->string(), kLnkioErrNoDevice);
     return nullptr;
   }
   termios t{};
   if (::tcgetattr(fd.Get(), &t) != 0) {
-    *code = kLnkioErrNoDevice;  // not a terminal
+    *code = Fail(failure, path->string(), kLnkioErrNoDevice);  // not a terminal
     return nullptr;
   }
   ::cfmakeraw(&t);
@@ -235,52 +282,57 @@ std::unique_ptr<Transport> OpenSerial(const LinkOpenBlock& b, int* code) {
   t.c_cc[VMIN] = 0;
   t.c_cc[VTIME] = 0;
   if (::tcsetattr(fd.Get(), TCSANOW, &t) != 0) {
-    *code = kLnkioErrIo;
+    *code = Fail(failure, path->string(), kLnkioErrIo);
     return nullptr;
   }
   ::tcflush(fd.Get(), TCIOFLUSH);
-  auto t2 = Wrap(std::move(fd), FdTransport::Kind::kSerial, code);
+  auto t2 = Wrap(std::move(fd), FdKind::kSerial, FdIo::System(), code);
   if (t2) t2->SetQuietGap(SerialQuietGap(baud, b.dataBits, b.parity));
   return t2;
 }
 
-std::unique_ptr<Transport> OpenDeviceFile(const fs::path& path, int* code) {
-  int raw = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (raw < 0 && (errno == EACCES || errno == EROFS || errno == EINVAL)) {
-    raw = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+std::unique_ptr<Transport> OpenDeviceFile(const fs::path& path, FdKind kind, int* code, OpenFailure* failure) {
+  UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd && (errno == EACCES || errno == EROFS || errno == EINVAL)) {
+    const int readWriteError = errno;
+    fd.Reset(::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    // Report why the full open failed, unless writing alone fails otherwise.
+    if (!fd && errno == EACCES) errno = readWriteError;
   }
-  if (raw < 0) {
-    *code = kLnkioErrNoDevice;
+  if (!fd) {
+    *code = Fail(failure, path.string(), kLnkioErrNoDevice);
     return nullptr;
   }
-  return Wrap(UniqueFd(raw), FdTransport::Kind::kDevice, code);
+  return Wrap(std::move(fd), kind, FdIo::System(), code);
 }
 
-std::unique_ptr<Transport> OpenParallel(const LinkOpenBlock& b, int* code) {
+std::unique_ptr<Transport> OpenParallel(const LinkOpenBlock& b, int* code, OpenFailure* failure) {
   const auto path = platform::ResolveLptPort(b.parallelIndex + 1);
   if (!path) {
-    *code = kLnkioErrParameter;
+    *code = Fail(failure, "LPT" + std::to_string(b.parallelIndex + 1), kLnkioErrParameter, 0);
     return nullptr;
   }
-  return OpenDeviceFile(*path, code);
+  return OpenDeviceFile(*path, FdKind::kParallel, code, failure);
 }
 
 // USB printer class: device number usbIndex + 1 of the printer class (the
 // kernel printer device /dev/usb/lpN), as the machine-ports service numbers it
 // for every program: by USB bus and port path, so the number does not depend
 // on the order in which the devices were plugged in.
-std::unique_ptr<Transport> OpenUsbPrinter(const LinkOpenBlock& b, int* code) {
+std::unique_ptr<Transport> OpenUsbPrinter(const LinkOpenBlock& b, int* code, OpenFailure* failure) {
   for (const platform::UsbPrinter& p : platform::MachinePorts().UsbPrinters(platform::kUsbClassPrinter)) {
-    if (p.number == b.usbIndex + 1) return OpenDeviceFile(p.node, code);
+    if (p.number == b.usbIndex + 1) return OpenDeviceFile(p.node, FdKind::kUsbPrinter, code, failure);
   }
-  *code = kLnkioErrNoDevice;
+  *code = Fail(failure, "USB printer " + std::to_string(b.usbIndex + 1), kLnkioErrNoDevice, ENODEV);
   return nullptr;
 }
 
-std::unique_ptr<Transport> OpenNetwork(const LinkOpenBlock& b, int* code) {
+std::unique_ptr<Transport> OpenNetwork(const LinkOpenBlock& b, int* code, OpenFailure* failure) {
+  const std::string device = std::to_string(b.ipv4[0]) + "." + std::to_string(b.ipv4[1]) + "." +
+                             std::to_string(b.ipv4[2]) + "." + std::to_string(b.ipv4[3]) + ":9100";
   UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-  if (fd.Get() < 0) {
-    *code = kLnkioErrIo;
+  if (!fd) {
+    *code = Fail(failure, device, kLnkioErrIo);
     return nullptr;
   }
   sockaddr_in addr{};
@@ -290,7 +342,7 @@ std::unique_ptr<Transport> OpenNetwork(const LinkOpenBlock& b, int* code) {
   const int timeoutMs = b.linkTimeoutMs > 0 ? b.linkTimeoutMs : 2000;
   if (::connect(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
     if (errno != EINPROGRESS) {
-      *code = errno == ECONNREFUSED ? kLnkioErrRefused : kLnkioErrNoDevice;
+      *code = Fail(failure, device, errno == ECONNREFUSED ? kLnkioErrRefused : kLnkioErrNoDevice);
       return nullptr;
     }
     pollfd p{fd.Get(), POLLOUT, 0};
@@ -300,31 +352,43 @@ std::unique_ptr<Transport> OpenNetwork(const LinkOpenBlock& b, int* code) {
       r = ::poll(&p, 1, MsLeft(deadline));
     } while (r < 0 && errno == EINTR);
     if (r == 0) {
-      *code = kLnkioTimeout;
+      *code = Fail(failure, device, kLnkioTimeout, ETIMEDOUT);
       return nullptr;
     }
     int err = 0;
     socklen_t len = sizeof err;
     if (r < 0 || ::getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0) {
-      *code = err == ECONNREFUSED ? kLnkioErrRefused : err == ETIMEDOUT ? kLnkioTimeout : kLnkioErrNoDevice;
+      if (err == 0) err = errno;
+      *code = Fail(failure, device,
+                   err == ECONNREFUSED ? kLnkioErrRefused : err == ETIMEDOUT ? kLnkioTimeout : kLnkioErrNoDevice, err);
       return nullptr;
     }
   }
   const int one = 1;
   ::setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  return Wrap(std::move(fd), FdTransport::Kind::kSocket, code);
+  return Wrap(std::move(fd), FdKind::kSocket, FdIo::System(), code);
 }
 
 }  // namespace
 
-std::unique_ptr<Transport> OpenTransport(const LinkOpenBlock& block, int* code) {
+FdIo& FdIo::System() {
+  static SystemFdIo io;
+  return io;
+}
+
+std::unique_ptr<Transport> MakeFdTransport(UniqueFd fd, FdKind kind, FdIo& io, int* code) {
+  return Wrap(std::move(fd), kind, io, code);
+}
+
+std::unique_ptr<Transport> OpenTransport(const LinkOpenBlock& block, int* code, OpenFailure* failure) {
   *code = kLnkioErrParameter;
+  *failure = {};
   switch (block.kind) {
-    case kLinkSerial: return OpenSerial(block, code);
-    case kLinkParallel: return OpenParallel(block, code);
-    case kLinkUsbVendor: return OpenUsbVendorTransport(block, code);
-    case kLinkNetwork: return OpenNetwork(block, code);
-    case kLinkUsbPrinter: return OpenUsbPrinter(block, code);
+    case kLinkSerial: return OpenSerial(block, code, failure);
+    case kLinkParallel: return OpenParallel(block, code, failure);
+    case kLinkUsbVendor: return OpenUsbVendorTransport(block, code, failure);
+    case kLinkNetwork: return OpenNetwork(block, code, failure);
+    case kLinkUsbPrinter: return OpenUsbPrinter(block, code, failure);
     default: return nullptr;
   }
 }

@@ -22,6 +22,7 @@
 #include "platform/machine_ports.h"
 #include "platform/port_names.h"
 #include "platform/text.h"
+#include "platform/unique_handle.h"
 
 namespace tw::lnkio {
 namespace {
@@ -38,26 +39,34 @@ int MsLeft(Clock::time_point deadline) {
   return static_cast<int>(std::max<long long>(left, 0));
 }
 
+using platform::UniqueSocket;
+using platform::UniqueWin32Handle;
+
 class Event {
  public:
   explicit Event(bool manual) : h_(CreateEventW(nullptr, manual ? TRUE : FALSE, FALSE, nullptr)) {}
-  ~Event() {
-    if (h_) CloseHandle(h_);
-  }
-  Event(const Event&) = delete;
-  Event& operator=(const Event&) = delete;
-  HANDLE Get() const { return h_; }
+  HANDLE Get() const { return h_.Get(); }
 
  private:
-  HANDLE h_;
+  UniqueWin32Handle h_;
 };
+
+std::string Utf8(const std::wstring& w) {
+  return platform::Utf16ToUtf8(std::u16string(w.begin(), w.end()));
+}
+
+// Keeps the system's error and the device for LNKIO_GetOpenError; returns `code`.
+int Fail(OpenFailure* failure, const std::string& device, int code, DWORD osError = GetLastError()) {
+  failure->osError = static_cast<int>(osError);
+  failure->device = device;
+  return code;
+}
 
 // A device handle opened for overlapped I/O, so that a read and a write can be
 // in progress at the same time and every wait can be cut short.
 class HandleTransport : public Transport {
  public:
-  HandleTransport(HANDLE h, bool serial) : h_(h), serial_(serial) {}
-  ~HandleTransport() override { CloseHandle(h_); }
+  HandleTransport(UniqueWin32Handle h, bool serial) : h_(std::move(h)), serial_(serial) {}
 
   int Receive(std::uint8_t* buffer, std::size_t capacity, int timeoutMs) override {
     if (interrupted_.load()) return kInterrupted;
@@ -69,7 +78,7 @@ class HandleTransport : public Transport {
     ov.hEvent = readDone_.Get();
     DWORD got = 0;
     const DWORD want = static_cast<DWORD>(std::min<std::size_t>(capacity, 65536));
-    if (!ReadFile(h_, buffer, want, nullptr, &ov)) {
+    if (!ReadFile(h_.Get(), buffer, want, nullptr, &ov)) {
       const DWORD err = GetLastError();
       if (err != ERROR_IO_PENDING) {
         if (err == ERROR_INVALID_FUNCTION || err == ERROR_NOT_SUPPORTED || err == ERROR_ACCESS_DENIED) {
@@ -80,10 +89,10 @@ class HandleTransport : public Transport {
       }
       const HANDLE waits[2] = {readDone_.Get(), stop_.Get()};
       if (WaitForMultipleObjects(2, waits, FALSE, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) {
-        CancelIoEx(h_, &ov);
+        CancelIoEx(h_.Get(), &ov);
       }
     }
-    if (GetOverlappedResult(h_, &ov, &got, TRUE)) {
+    if (GetOverlappedResult(h_.Get(), &ov, &got, TRUE)) {
       if (got > 0) return static_cast<int>(got);
     } else if (GetLastError() != ERROR_OPERATION_ABORTED) {
       return kDropped;
@@ -103,15 +112,15 @@ class HandleTransport : public Transport {
       DWORD put = 0;
       const DWORD want = static_cast<DWORD>(std::min<std::size_t>(size - *written, 1 << 20));
       bool timedOut = false;
-      if (!WriteFile(h_, data + *written, want, nullptr, &ov)) {
+      if (!WriteFile(h_.Get(), data + *written, want, nullptr, &ov)) {
         if (GetLastError() != ERROR_IO_PENDING) return kLnkioErrIo;
         const HANDLE waits[2] = {writeDone_.Get(), stop_.Get()};
         if (WaitForMultipleObjects(2, waits, FALSE, static_cast<DWORD>(MsLeft(deadline))) != WAIT_OBJECT_0) {
-          CancelIoEx(h_, &ov);
+          CancelIoEx(h_.Get(), &ov);
           timedOut = true;
         }
       }
-      const BOOL ok = GetOverlappedResult(h_, &ov, &put, TRUE);
+      const BOOL ok = GetOverlappedResult(h_.Get(), &ov, &put, TRUE);
       *written += put;
       if (!ok && GetLastError() != ERROR_OPERATION_ABORTED) return kLnkioErrIo;
       if (interrupted_.load() && *written < size) return kLnkioErrNotOpen;
@@ -131,17 +140,17 @@ class HandleTransport : public Transport {
     std::lock_guard<std::mutex> lock(dcbMutex_);
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
-    if (!GetCommState(h_, &dcb)) return false;
+    if (!GetCommState(h_.Get(), &dcb)) return false;
     dcb.fOutxCtsFlow = obey ? TRUE : FALSE;
     dcb.fRtsControl = obey ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
-    return SetCommState(h_, &dcb) != 0;
+    return SetCommState(h_.Get(), &dcb) != 0;
   }
 
   std::chrono::milliseconds QuietGap() const override { return quietGap_; }
   void SetQuietGap(std::chrono::milliseconds gap) { quietGap_ = gap; }
 
  private:
-  HANDLE h_;
+  UniqueWin32Handle h_;
   const bool serial_;
   Event readDone_{true};
   Event writeDone_{true};
@@ -152,27 +161,26 @@ class HandleTransport : public Transport {
   std::chrono::milliseconds quietGap_{kLnkioQuietGapMs};
 };
 
-HANDLE OpenOverlapped(const std::wstring& path) {
-  return CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                     OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+UniqueWin32Handle OpenOverlapped(const std::wstring& path, DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE) {
+  return UniqueWin32Handle(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_OVERLAPPED, nullptr));
 }
 
-std::unique_ptr<Transport> OpenSerial(const LinkOpenBlock& b, int* code) {
+std::unique_ptr<Transport> OpenSerial(const LinkOpenBlock& b, int* code, OpenFailure* failure) {
   const auto path = platform::ResolveComPort(b.serialIndex + 1);
   if (!path) {
-    *code = kLnkioErrParameter;
+    *code = Fail(failure, "COM" + std::to_string(b.serialIndex + 1), kLnkioErrParameter, 0);
     return nullptr;
   }
-  HANDLE h = CreateFileW(path->wstring().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                         FILE_FLAG_OVERLAPPED, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    *code = kLnkioErrNoDevice;
+  UniqueWin32Handle h = OpenOverlapped(path->wstring(), 0);
+  if (!h) {
+    *code = Fail(failure, Utf8(path->wstring()), kLnkioErrNoDevice);
     return nullptr;
   }
   const int baud = SpeedCodeToBaud(b.speedCode) ? SpeedCodeToBaud(b.speedCode) : 9600;
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
-  GetCommState(h, &dcb);
+  GetCommState(h.Get(), &dcb);
   dcb.BaudRate = static_cast<DWORD>(baud);
   dcb.ByteSize = static_cast<BYTE>(std::clamp(b.dataBits, 5, 8));
   dcb.Parity = b.parity == 1 ? ODDPARITY : b.parity == 2 ? EVENPARITY : NOPARITY;
@@ -194,42 +202,45 @@ std::unique_ptr<Transport> OpenSerial(const LinkOpenBlock& b, int* code) {
   t.ReadIntervalTimeout = MAXDWORD;
   t.ReadTotalTimeoutMultiplier = MAXDWORD;
   t.ReadTotalTimeoutConstant = MAXDWORD - 1;
-  if (!SetCommState(h, &dcb) || !SetCommTimeouts(h, &t)) {
-    CloseHandle(h);
-    *code = kLnkioErrIo;
+  if (!SetCommState(h.Get(), &dcb) || !SetCommTimeouts(h.Get(), &t)) {
+    *code = Fail(failure, Utf8(path->wstring()), kLnkioErrIo);
     return nullptr;
   }
-  PurgeComm(h, PURGE_RXCLEAR | PURGE_TXCLEAR);
-  auto transport = std::make_unique<HandleTransport>(h, true);
+  PurgeComm(h.Get(), PURGE_RXCLEAR | PURGE_TXCLEAR);
+  auto transport = std::make_unique<HandleTransport>(std::move(h), true);
   transport->SetQuietGap(SerialQuietGap(baud, b.dataBits, b.parity));
   return transport;
 }
 
-std::unique_ptr<Transport> OpenParallel(const LinkOpenBlock& b, int* code) {
+std::unique_ptr<Transport> OpenParallel(const LinkOpenBlock& b, int* code, OpenFailure* failure) {
   const auto path = platform::ResolveLptPort(b.parallelIndex + 1);
   if (!path) {
-    *code = kLnkioErrParameter;
+    *code = Fail(failure, "LPT" + std::to_string(b.parallelIndex + 1), kLnkioErrParameter, 0);
     return nullptr;
   }
-  HANDLE h = OpenOverlapped(path->wstring());
-  if (h == INVALID_HANDLE_VALUE) {
-    *code = kLnkioErrNoDevice;
+  UniqueWin32Handle h = OpenOverlapped(path->wstring());
+  if (!h) {
+    *code = Fail(failure, Utf8(path->wstring()), kLnkioErrNoDevice);
     return nullptr;
   }
-  return std::make_unique<HandleTransport>(h, false);
+  return std::make_unique<HandleTransport>(std::move(h), false);
 }
 
 // USB printer class: device number usbIndex + 1 of the printer class, as the
 // machine-ports service numbers it for every program.
-std::unique_ptr<Transport> OpenUsbPrinter(const LinkOpenBlock& b, int* code) {
-  *code = kLnkioErrNoDevice;
+std::unique_ptr<Transport> OpenUsbPrinter(const LinkOpenBlock& b, int* code, OpenFailure* failure) {
+  *code = Fail(failure, "USB printer " + std::to_string(b.usbIndex + 1), kLnkioErrNoDevice, ERROR_DEV_NOT_EXIST);
   for (const platform::UsbPrinter& p : platform::MachinePorts().UsbPrinters(platform::kUsbClassPrinter)) {
     if (p.number != b.usbIndex + 1) continue;
     const std::u16string path = platform::Utf8ToUtf16(p.node);
-    HANDLE h = OpenOverlapped(std::wstring(path.begin(), path.end()));
-    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    UniqueWin32Handle h = OpenOverlapped(std::wstring(path.begin(), path.end()));
+    if (!h) {
+      Fail(failure, p.node, kLnkioErrNoDevice);
+      return nullptr;
+    }
     *code = kLnkioOk;
-    return std::make_unique<HandleTransport>(h, false);
+    *failure = {};
+    return std::make_unique<HandleTransport>(std::move(h), false);
   }
   return nullptr;
 }
@@ -246,14 +257,13 @@ bool WinsockReady() {
 // that Interrupt is noticed quickly.
 class SocketTransport : public Transport {
  public:
-  explicit SocketTransport(SOCKET s) : s_(s) {}
-  ~SocketTransport() override { closesocket(s_); }
+  explicit SocketTransport(UniqueSocket s) : s_(std::move(s)) {}
 
   int Receive(std::uint8_t* buffer, std::size_t capacity, int timeoutMs) override {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
       if (interrupted_.load()) return kInterrupted;
-      const int n = recv(s_, reinterpret_cast<char*>(buffer), static_cast<int>(std::min<std::size_t>(capacity, 65536)), 0);
+      const int n = recv(Sock(), reinterpret_cast<char*>(buffer), static_cast<int>(std::min<std::size_t>(capacity, 65536)), 0);
       if (n > 0) return n;
       if (n == 0) return kDropped;
       if (WSAGetLastError() != WSAEWOULDBLOCK) return kDropped;
@@ -269,7 +279,7 @@ class SocketTransport : public Transport {
     while (*written < size) {
       if (interrupted_.load()) return kLnkioErrNotOpen;
       const int want = static_cast<int>(std::min<std::size_t>(size - *written, 1 << 20));
-      const int n = send(s_, reinterpret_cast<const char*>(data + *written), want, 0);
+      const int n = send(Sock(), reinterpret_cast<const char*>(data + *written), want, 0);
       if (n > 0) {
         *written += static_cast<std::size_t>(n);
         continue;
@@ -288,25 +298,29 @@ class SocketTransport : public Transport {
   void WaitFor(bool readable, int ms) {
     fd_set set;
     FD_ZERO(&set);
-    FD_SET(s_, &set);
+    FD_SET(Sock(), &set);
     timeval tv{ms / 1000, (ms % 1000) * 1000};
     select(0, readable ? &set : nullptr, readable ? nullptr : &set, nullptr, &tv);
   }
 
-  SOCKET s_;
+  SOCKET Sock() const { return static_cast<SOCKET>(s_.Get()); }
+  UniqueSocket s_;
   std::atomic<bool> interrupted_{false};
 };
 
-std::unique_ptr<Transport> OpenNetwork(const LinkOpenBlock& b, int* code) {
+std::unique_ptr<Transport> OpenNetwork(const LinkOpenBlock& b, int* code, OpenFailure* failure) {
+  const std::string device = std::to_string(b.ipv4[0]) + "." + std::to_string(b.ipv4[1]) + "." +
+                             std::to_string(b.ipv4[2]) + "." + std::to_string(b.ipv4[3]) + ":9100";
   if (!WinsockReady()) {
-    *code = kLnkioErrIo;
+    *code = Fail(failure, device, kLnkioErrIo, WSAGetLastError());
     return nullptr;
   }
-  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (s == INVALID_SOCKET) {
-    *code = kLnkioErrIo;
+  UniqueSocket owner(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  if (!owner) {
+    *code = Fail(failure, device, kLnkioErrIo, WSAGetLastError());
     return nullptr;
   }
+  const SOCKET s = static_cast<SOCKET>(owner.Get());
   u_long nonBlocking = 1;
   ioctlsocket(s, FIONBIO, &nonBlocking);
   sockaddr_in addr{};
@@ -317,8 +331,7 @@ std::unique_ptr<Transport> OpenNetwork(const LinkOpenBlock& b, int* code) {
   if (connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
     const int err = WSAGetLastError();
     if (err != WSAEWOULDBLOCK && err != WSAEINPROGRESS) {
-      closesocket(s);
-      *code = err == WSAECONNREFUSED ? kLnkioErrRefused : kLnkioErrNoDevice;
+      *code = Fail(failure, device, err == WSAECONNREFUSED ? kLnkioErrRefused : kLnkioErrNoDevice, err);
       return nullptr;
     }
     fd_set wr, ex;
@@ -332,31 +345,37 @@ std::unique_ptr<Transport> OpenNetwork(const LinkOpenBlock& b, int* code) {
     int len = sizeof soError;
     getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError), &len);
     if (r == 0) {
-      closesocket(s);
-      *code = kLnkioTimeout;
+      *code = Fail(failure, device, kLnkioTimeout, WSAETIMEDOUT);
       return nullptr;
     }
     if (r < 0 || FD_ISSET(s, &ex) || soError != 0) {
-      closesocket(s);
-      *code = soError == WSAECONNREFUSED ? kLnkioErrRefused : soError == WSAETIMEDOUT ? kLnkioTimeout : kLnkioErrNoDevice;
+      *code = Fail(failure, device,
+                   soError == WSAECONNREFUSED ? kLnkioErrRefused
+                   : soError == WSAETIMEDOUT  ? kLnkioTimeout
+                                              : kLnkioErrNoDevice,
+                   soError != 0 ? soError : WSAGetLastError());
       return nullptr;
     }
   }
   BOOL noDelay = TRUE;
   setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
-  return std::make_unique<SocketTransport>(s);
+  return std::make_unique<SocketTransport>(std::move(owner));
 }
 
 }  // namespace
 
-std::unique_ptr<Transport> OpenTransport(const LinkOpenBlock& block, int* code) {
+std::unique_ptr<Transport> OpenTransport(const LinkOpenBlock& block, int* code, OpenFailure* failure) {
   *code = kLnkioErrParameter;
+  *failure = {};
   switch (block.kind) {
-    case kLinkSerial: return OpenSerial(block, code);
-    case kLinkParallel: return OpenParallel(block, code);
-    case kLinkUsbVendor: *code = kLnkioErrUnsupported; return nullptr;
-    case kLinkNetwork: return OpenNetwork(block, code);
-    case kLinkUsbPrinter: return OpenUsbPrinter(block, code);
+    case kLinkSerial: return OpenSerial(block, code, failure);
+    case kLinkParallel: return OpenParallel(block, code, failure);
+    case kLinkUsbVendor:
+      *code = Fail(failure, "USB vendor-class printer " + std::to_string(block.usbIndex + 1), kLnkioErrUnsupported,
+                   ERROR_NOT_SUPPORTED);
+      return nullptr;
+    case kLinkNetwork: return OpenNetwork(block, code, failure);
+    case kLinkUsbPrinter: return OpenUsbPrinter(block, code, failure);
     default: return nullptr;
   }
 }

@@ -6,20 +6,53 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <vector>
 
 #include "lnkio/lnkioapi.h"
 #include "lnkio/transport.h"
+#include "lnkio/usb_bulk.h"
 #include "platform/machine_ports.h"
+#include "platform/unique_handle.h"
 
 namespace tw::lnkio {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
 constexpr std::uint16_t kVendorId = 0x7A5E;
-// Each bulk IN transfer waits at most this long, so Interrupt is seen quickly.
-constexpr unsigned kReceiveSliceMs = 50;
+// After a failed transfer the endpoint is left alone this long.
+constexpr milliseconds kErrorPause{50};
+// This many failures in a row (about a second of them) mean the device is
+// no longer usable: the link counts as dropped.
+constexpr int kMaxErrorsInARow = 20;
+
+// libusb's own objects, each released once.
+struct ContextTraits {
+  using Type = libusb_context*;
+  static Type Invalid() { return nullptr; }
+  static bool Valid(Type c) { return c != nullptr; }
+  static void Close(Type c) { libusb_exit(c); }
+};
+struct DeviceHandleTraits {
+  using Type = libusb_device_handle*;
+  static Type Invalid() { return nullptr; }
+  static bool Valid(Type h) { return h != nullptr; }
+  static void Close(Type h) { libusb_close(h); }
+};
+using UniqueContext = platform::UniqueHandle<ContextTraits>;
+using UniqueDeviceHandle = platform::UniqueHandle<DeviceHandleTraits>;
+
+struct DeviceListFree {
+  void operator()(libusb_device** list) const { libusb_free_device_list(list, 1); }
+};
+struct ConfigFree {
+  void operator()(libusb_config_descriptor* c) const { libusb_free_config_descriptor(c); }
+};
 
 struct Endpoints {
   int interface = -1;
@@ -29,8 +62,9 @@ struct Endpoints {
 
 Endpoints FindBulkPair(libusb_device* dev) {
   Endpoints found;
-  libusb_config_descriptor* config = nullptr;
-  if (libusb_get_active_config_descriptor(dev, &config) != 0 || !config) return found;
+  libusb_config_descriptor* raw = nullptr;
+  if (libusb_get_active_config_descriptor(dev, &raw) != 0 || !raw) return found;
+  const std::unique_ptr<libusb_config_descriptor, ConfigFree> config(raw);
   for (int i = 0; i < config->bNumInterfaces && found.interface < 0; ++i) {
     const libusb_interface& iface = config->interface[i];
     if (iface.num_altsetting < 1) continue;
@@ -47,63 +81,123 @@ Endpoints FindBulkPair(libusb_device* dev) {
     }
     if (in && out) found = {alt.bInterfaceNumber, in, out};
   }
-  libusb_free_config_descriptor(config);
   return found;
 }
 
+// The claimed interface of an open device. Members go in reverse order:
+// interface released, then the handle closed, then the context ended.
+class LibusbBulk : public UsbBulk {
+ public:
+  LibusbBulk(UniqueContext ctx, UniqueDeviceHandle handle, Endpoints ep)
+      : ctx_(std::move(ctx)), handle_(std::move(handle)), ep_(ep) {}
+  ~LibusbBulk() override { libusb_release_interface(handle_.Get(), ep_.interface); }
+
+  int In(std::uint8_t* buffer, int size, int* transferred, unsigned timeoutMs) override {
+    return libusb_bulk_transfer(handle_.Get(), ep_.in, buffer, size, transferred, timeoutMs);
+  }
+  int Out(const std::uint8_t* data, int size, int* transferred, unsigned timeoutMs) override {
+    return libusb_bulk_transfer(handle_.Get(), ep_.out, const_cast<std::uint8_t*>(data), size, transferred,
+                                timeoutMs);
+  }
+  void ClearInHalt() override { libusb_clear_halt(handle_.Get(), ep_.in); }
+
+ private:
+  UniqueContext ctx_;
+  UniqueDeviceHandle handle_;
+  Endpoints ep_;
+};
+
 class UsbVendorTransport : public Transport {
  public:
-  UsbVendorTransport(libusb_context* ctx, libusb_device_handle* handle, Endpoints ep)
-      : ctx_(ctx), handle_(handle), ep_(ep) {}
-  ~UsbVendorTransport() override {
-    libusb_release_interface(handle_, ep_.interface);
-    libusb_close(handle_);
-    libusb_exit(ctx_);
-  }
+  explicit UsbVendorTransport(std::unique_ptr<UsbBulk> bulk) : bulk_(std::move(bulk)) {}
 
   int Receive(std::uint8_t* buffer, std::size_t capacity, int timeoutMs) override {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto deadline = Clock::now() + milliseconds(std::max(timeoutMs, 0));
     do {
       if (interrupted_.load()) return kInterrupted;
       int got = 0;
-      const unsigned slice = static_cast<unsigned>(std::clamp(timeoutMs, 1, static_cast<int>(kReceiveSliceMs)));
-      const int r = libusb_bulk_transfer(handle_, ep_.in, buffer, static_cast<int>(std::min<std::size_t>(capacity, 16384)),
-                                         &got, slice);
-      if (got > 0) return got;
-      if (r == LIBUSB_ERROR_NO_DEVICE || r == LIBUSB_ERROR_IO || r == LIBUSB_ERROR_PIPE) return kDropped;
-    } while (std::chrono::steady_clock::now() < deadline);
+      // libusb knows no "only look": a zero wait is the shortest slice.
+      const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now()).count();
+      const unsigned slice = static_cast<unsigned>(std::clamp<long long>(left, 1, kUsbSliceMs));
+      const int r = bulk_->In(buffer, static_cast<int>(std::min<std::size_t>(capacity, 16384)), &got, slice);
+      if (got > 0) {
+        errorsInARow_ = 0;
+        return got;
+      }
+      if (r == 0 || r == LIBUSB_ERROR_TIMEOUT) {
+        errorsInARow_ = 0;
+        continue;
+      }
+      if (r == LIBUSB_ERROR_NO_DEVICE) return kDropped;
+      // Anything else (a babbling device's overflow, a stall, a transfer
+      // error) is retried after a pause, never at once.
+      if (++errorsInARow_ >= kMaxErrorsInARow) return kDropped;
+      if (r == LIBUSB_ERROR_PIPE) bulk_->ClearInHalt();
+      if (!PauseUnlessInterrupted(std::min(Clock::now() + kErrorPause, deadline))) return kInterrupted;
+    } while (Clock::now() < deadline);
     return kNothing;
   }
 
+  // Sent in slices, so that Interrupt (Close) ends a send that the device
+  // does not take within one slice instead of after the whole link timeout.
   int Send(const std::uint8_t* data, std::size_t size, int timeoutMs, std::size_t* written) override {
     *written = 0;
-    if (interrupted_.load()) return kLnkioErrNotOpen;
-    int sent = 0;
-    const int r = libusb_bulk_transfer(handle_, ep_.out, const_cast<std::uint8_t*>(data), static_cast<int>(size), &sent,
-                                       static_cast<unsigned>(timeoutMs));
-    *written = static_cast<std::size_t>(std::max(sent, 0));
-    if (r == 0 && *written == size) return kLnkioOk;
-    if (r == LIBUSB_ERROR_TIMEOUT) return kLnkioTimeout;
-    return kLnkioErrIo;
+    const auto deadline = Clock::now() + milliseconds(std::max(timeoutMs, 0));
+    int errors = 0;
+    while (*written < size) {
+      if (interrupted_.load()) return kLnkioErrNotOpen;
+      const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) return kLnkioTimeout;
+      const unsigned slice = static_cast<unsigned>(std::min<long long>(left, kUsbSliceMs));
+      const int want = static_cast<int>(std::min<std::size_t>(size - *written, 1 << 20));
+      int sent = 0;
+      const int r = bulk_->Out(data + *written, want, &sent, slice);
+      *written += static_cast<std::size_t>(std::clamp(sent, 0, want));
+      if (r == 0 || r == LIBUSB_ERROR_TIMEOUT) continue;
+      if (r == LIBUSB_ERROR_NO_DEVICE || ++errors >= kMaxErrorsInARow) return kLnkioErrIo;
+      if (!PauseUnlessInterrupted(std::min(Clock::now() + kErrorPause, deadline))) return kLnkioErrNotOpen;
+    }
+    return kLnkioOk;
   }
 
-  void Interrupt() override { interrupted_.store(true); }
+  void Interrupt() override {
+    {
+      std::lock_guard<std::mutex> lock(pauseMutex_);
+      interrupted_.store(true);
+    }
+    pauseEnded_.notify_all();
+  }
 
  private:
-  libusb_context* ctx_;
-  libusb_device_handle* handle_;
-  Endpoints ep_;
+  // False when interrupted.
+  bool PauseUnlessInterrupted(Clock::time_point until) {
+    std::unique_lock<std::mutex> lock(pauseMutex_);
+    return !pauseEnded_.wait_until(lock, until, [this] { return interrupted_.load(); });
+  }
+
+  std::unique_ptr<UsbBulk> bulk_;
   std::atomic<bool> interrupted_{false};
+  int errorsInARow_ = 0;  // Receive runs on one thread at a time
+  std::mutex pauseMutex_;
+  std::condition_variable pauseEnded_;
 };
 
 }  // namespace
 
-std::unique_ptr<Transport> OpenUsbVendorTransport(const LinkOpenBlock& block, int* code) {
+std::unique_ptr<Transport> MakeUsbVendorTransport(std::unique_ptr<UsbBulk> bulk) {
+  return std::make_unique<UsbVendorTransport>(std::move(bulk));
+}
+
+std::unique_ptr<Transport> OpenUsbVendorTransport(const LinkOpenBlock& block, int* code, OpenFailure* failure) {
   *code = kLnkioErrNoDevice;
-  libusb_context* ctx = nullptr;
-  if (libusb_init(&ctx) != 0) return nullptr;
-  libusb_device** list = nullptr;
-  const ssize_t count = libusb_get_device_list(ctx, &list);
+  failure->device = "USB vendor-class printer " + std::to_string(block.usbIndex + 1);
+  failure->osError = ENODEV;
+  libusb_context* rawCtx = nullptr;
+  if (libusb_init(&rawCtx) != 0) return nullptr;
+  UniqueContext ctx(rawCtx);
+  libusb_device** rawList = nullptr;
+  const ssize_t count = libusb_get_device_list(ctx.Get(), &rawList);
+  const std::unique_ptr<libusb_device*, DeviceListFree> list(rawList);
   // The device the number stands for, found again on the bus by its bus
   // number and address.
   libusb_device* dev = nullptr;
@@ -111,31 +205,31 @@ std::unique_ptr<Transport> OpenUsbVendorTransport(const LinkOpenBlock& block, in
     if (p.number != block.usbIndex + 1) continue;
     for (ssize_t i = 0; i < count && !dev; ++i) {
       libusb_device_descriptor desc{};
-      if (libusb_get_bus_number(list[i]) == p.busNumber && libusb_get_device_address(list[i]) == p.deviceAddress &&
-          libusb_get_device_descriptor(list[i], &desc) == 0 && desc.idVendor == kVendorId) {
-        dev = list[i];
+      if (libusb_get_bus_number(rawList[i]) == p.busNumber && libusb_get_device_address(rawList[i]) == p.deviceAddress &&
+          libusb_get_device_descriptor(rawList[i], &desc) == 0 && desc.idVendor == kVendorId) {
+        dev = rawList[i];
       }
     }
   }
-  libusb_device_handle* handle = nullptr;
-  Endpoints ep;
-  if (dev) {
-    ep = FindBulkPair(dev);
-    if (ep.interface >= 0 && libusb_open(dev, &handle) == 0) {
-      libusb_set_auto_detach_kernel_driver(handle, 1);
-      if (libusb_claim_interface(handle, ep.interface) != 0) {
-        libusb_close(handle);
-        handle = nullptr;
-      }
-    }
+  if (!dev) return nullptr;
+  const Endpoints ep = FindBulkPair(dev);
+  if (ep.interface < 0) return nullptr;
+  libusb_device_handle* rawHandle = nullptr;
+  const int openResult = libusb_open(dev, &rawHandle);
+  if (openResult != 0) {
+    failure->osError = openResult == LIBUSB_ERROR_ACCESS ? EACCES : openResult == LIBUSB_ERROR_BUSY ? EBUSY : ENODEV;
+    return nullptr;
   }
-  if (list) libusb_free_device_list(list, 1);
-  if (!handle) {
-    libusb_exit(ctx);
+  UniqueDeviceHandle handle(rawHandle);
+  libusb_set_auto_detach_kernel_driver(handle.Get(), 1);
+  const int claim = libusb_claim_interface(handle.Get(), ep.interface);
+  if (claim != 0) {
+    failure->osError = claim == LIBUSB_ERROR_BUSY ? EBUSY : claim == LIBUSB_ERROR_ACCESS ? EACCES : ENODEV;
     return nullptr;
   }
   *code = kLnkioOk;
-  return std::make_unique<UsbVendorTransport>(ctx, handle, ep);
+  *failure = {};
+  return MakeUsbVendorTransport(std::make_unique<LibusbBulk>(std::move(ctx), std::move(handle), ep));
 }
 
 }  // namespace tw::lnkio

@@ -173,6 +173,20 @@ TEST_F(LnkioTcp, AutomaticStatusComesApartAndSetsOnline) {
   }
 }
 
+TEST_F(LnkioTcp, StatusRightBehindAnOddReplyComesApart) {
+  sim::SimConfig c;
+  c.behaviour.faults = {sim::Fault::kOddReply};
+  auto sim = StartSim(c);
+  ASSERT_EQ(OpenSim(), kLnkioOk);
+  ASSERT_EQ(lnk.Write({0x1D, 0x49, 0x43}), kLnkioOk);
+  auto reply = lnk.Next();
+  EXPECT_EQ(reply.code, kLnkioReadData);
+  EXPECT_EQ(reply.bytes, (Bytes{0x41, 0x42, 0x43, 0x44, 0x45}));
+  auto status = lnk.Next();
+  EXPECT_EQ(status.code, kLnkioReadStatus);
+  EXPECT_EQ(status.bytes, (Bytes{0x10, 0x00, 0x00, 0x00}));
+}
+
 TEST_F(LnkioTcp, NothingAnsweringGivesTimeOut) {
   // Connect: nobody accepts.
   DeafListener deaf("127.0.0.63");

@@ -1,0 +1,31 @@
+#pragma once
+// The two bulk endpoints of a USB vendor-class printer, behind a seam: the
+// transport (usb_vendor_posix.cpp) cuts every transfer into short slices so
+// that Interrupt is seen quickly and a persistent error never turns into a
+// spin; tests check that against a fake that answers like a failing device.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "lnkio/transport.h"
+
+namespace tw::lnkio {
+
+class UsbBulk {
+ public:
+  virtual ~UsbBulk() = default;
+  // As libusb_bulk_transfer on the IN or OUT endpoint: a libusb error code
+  // (0 on success), *transferred always set.
+  virtual int In(std::uint8_t* buffer, int size, int* transferred, unsigned timeoutMs) = 0;
+  virtual int Out(const std::uint8_t* data, int size, int* transferred, unsigned timeoutMs) = 0;
+  // After a stall (LIBUSB_ERROR_PIPE) of the IN endpoint.
+  virtual void ClearInHalt() = 0;
+};
+
+// Each transfer waits at most this long, so Interrupt is seen within it.
+constexpr unsigned kUsbSliceMs = 50;
+
+std::unique_ptr<Transport> MakeUsbVendorTransport(std::unique_ptr<UsbBulk> bulk);
+
+}  // namespace tw::lnkio
