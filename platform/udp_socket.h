@@ -81,8 +81,10 @@ class UdpSocket {
   // Waits until a datagram can be read; the limit is rounded to whole
   // microseconds. A negative limit is treated as zero.
   WaitResult WaitReadable(std::chrono::microseconds limit);
-  // Reads one datagram of at most `capacity` bytes (the rest of a longer one is
-  // lost); its length, or -1. `from` receives the sender when not null.
+  // Reads one datagram of at most `capacity` bytes; its length, or -1. A
+  // longer datagram is consumed and gives -1 with LastError() EMSGSIZE /
+  // WSAEMSGSIZE, never a cut-off success. `from` receives the sender when not
+  // null.
   int ReceiveFrom(void* buffer, std::size_t capacity, Ipv4Endpoint* from);
   // Closes now; false (and LastError set) when the system reports a failure.
   // Closing a socket that is not open succeeds.

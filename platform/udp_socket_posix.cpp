@@ -123,10 +123,15 @@ int UdpSocket::ReceiveFrom(void* buffer, std::size_t capacity, Ipv4Endpoint* fro
   socklen_t len = sizeof sa;
   ssize_t n;
   do {
-    n = ::recvfrom(Fd(handle_), buffer, capacity, 0, reinterpret_cast<sockaddr*>(&sa), &len);
+    n = ::recvfrom(Fd(handle_), buffer, capacity, MSG_TRUNC, reinterpret_cast<sockaddr*>(&sa), &len);
   } while (n < 0 && errno == EINTR);
   if (n < 0) {
     lastError_ = errno;
+    return -1;
+  }
+  if (static_cast<std::size_t>(n) > capacity) {
+    // Longer than the buffer: an error, as Winsock reports it (WSAEMSGSIZE).
+    lastError_ = EMSGSIZE;
     return -1;
   }
   if (from) {

@@ -129,16 +129,13 @@ WaitResult UdpSocket::WaitReadable(std::chrono::microseconds limit) {
 int UdpSocket::ReceiveFrom(void* buffer, std::size_t capacity, Ipv4Endpoint* from) {
   sockaddr_in sa{};
   int len = sizeof sa;
-  int n = ::recvfrom(Sock(handle_), static_cast<char*>(buffer), static_cast<int>(capacity), 0,
+  const int n = ::recvfrom(Sock(handle_), static_cast<char*>(buffer), static_cast<int>(capacity), 0,
                      reinterpret_cast<sockaddr*>(&sa), &len);
   if (n == SOCKET_ERROR) {
-    const int err = WSAGetLastError();
-    // A datagram longer than the buffer arrives truncated, as on other systems.
-    if (err != WSAEMSGSIZE) {
-      lastError_ = err;
-      return -1;
-    }
-    n = static_cast<int>(capacity);
+    // Also WSAEMSGSIZE: a datagram longer than the buffer is not a reply of
+    // this protocol, and its cut-off bytes must not pass for a whole one.
+    lastError_ = WSAGetLastError();
+    return -1;
   }
   if (from) {
     from->address = sa.sin_addr.s_addr;
