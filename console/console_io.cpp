@@ -27,6 +27,12 @@ void CStdConsole::Write(const std::string& text) {
   std::fflush(stdout);
 }
 
+void CStdConsole::WriteError(const std::string& line) {
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fputc('\n', stderr);
+  std::fflush(stderr);
+}
+
 void CStdConsole::Sleep(int milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }

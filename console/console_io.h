@@ -12,16 +12,20 @@ class IConsole {
  public:
   virtual ~IConsole() = default;
   virtual void Write(const std::string& text) = 0;
+  // One line for standard error (the line end is added): why something failed.
+  virtual void WriteError(const std::string& line) = 0;
   virtual void Sleep(int milliseconds) = 0;
 
   // printf-style formatting, as the progress texts are format strings.
   void Print(const char* format, ...) __attribute__((format(printf, 2, 3)));
 };
 
-// Standard output, flushed after every text so progress dots appear at once.
+// Standard output, flushed after every text so progress dots appear at once;
+// error lines on standard error.
 class CStdConsole : public IConsole {
  public:
   void Write(const std::string& text) override;
+  void WriteError(const std::string& line) override;
   void Sleep(int milliseconds) override;
 };
 

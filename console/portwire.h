@@ -2,8 +2,10 @@
 // The console program's view of the communication library.
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
+#include "console/open_failure.h"
 #include "shared/port_settings.h"
 
 namespace tw::console {
@@ -31,6 +33,8 @@ class IPortwireLibrary : public IPortwire {
   virtual bool IsLoaded() const = 0;
   // Releases flow control and closes the port; results are not used.
   virtual void ReleasePort() = 0;
+  // One line (no line end) saying why the last Load or Open failed.
+  virtual std::string WhyNotOpened(const PortSettings& settings) = 0;
 };
 
 }  // namespace tw::console

@@ -45,6 +45,28 @@ bool CPortwireManager::Load() {
   return true;
 }
 
+std::string CPortwireManager::WhyNotOpened(const PortSettings& settings) {
+  if (!module_.IsLoaded()) {
+    return "Trimsense: cannot load the communication library " + platform::NativeModuleFileName(u"Portwire.dll") +
+           " (missing, or without the functions this program needs)";
+  }
+  OpenFailure failure;
+  // The library keeps no reason of its own: the port-access library it
+  // loaded into this process does. Found, never loaded, here.
+  const platform::Module lnkio = platform::Module::FindLoaded(u"lnkioapi.dll");
+  using GetOpenErrorFn = int32_t (*)(int32_t*, char*, int32_t);
+  if (const auto getOpenError = lnkio.Function<GetOpenErrorFn>("LNKIO_GetOpenError")) {
+    char device[512] = {};
+    int32_t osError = 0;
+    if (getOpenError(&osError, device, static_cast<int32_t>(sizeof device)) != 1) {
+      failure.known = true;
+      failure.osError = osError;
+      failure.device = device;
+    }
+  }
+  return DescribeOpenFailure(settings, failure);
+}
+
 void CPortwireManager::ReleasePort() {
   if (!module_.IsLoaded()) return;
   setFlowCtrlForced_(0);

@@ -29,6 +29,9 @@ class CPortwireManager : public IPortwireLibrary {
   bool Load() override;
   bool IsLoaded() const override { return module_.IsLoaded(); }
   void ReleasePort() override;
+  // Asks the port-access library that the communication library loaded (its
+  // optional LNKIO_GetOpenError) why the port did not open.
+  std::string WhyNotOpened(const PortSettings& settings) override;
 
   int32_t Open(const PortSettings* settings) override;
   int32_t Close() override;

@@ -80,11 +80,13 @@ int RunTrimsense(int argc, char** argv, IPortwireLibrary& library, IConsole& con
   console.Print(".");
   if (!library.Load()) {
     console.Print("port open error\n");
+    console.WriteError(library.WhyNotOpened(settings));
     result = kExitPortOpenError;
   } else {
     console.Print(".");
     if (library.Open(&settings) != 0) {
       console.Print("port open error\n");
+      console.WriteError(library.WhyNotOpened(settings));
       result = kExitPortOpenError;
     } else {
       console.Print("%s\n", ".");

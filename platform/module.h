@@ -23,6 +23,10 @@ class Module {
 
   // Loads the module; an empty Module on failure (never throws).
   static Module Load(std::u16string_view windowsFileName);
+  // The module when this process has already loaded it (found where Load
+  // looks), with a reference of its own; an empty Module otherwise. Never
+  // loads anything.
+  static Module FindLoaded(std::u16string_view windowsFileName);
 
   bool IsLoaded() const { return handle_ != nullptr; }
   // Address of an exported symbol, or null.

@@ -28,17 +28,29 @@ std::string NativeModuleFileName(std::u16string_view windowsFileName) {
   return folder + file;
 }
 
-Module Module::Load(std::u16string_view windowsFileName) {
-  if (windowsFileName.empty()) return Module();
+namespace {
+
+void* OpenModule(std::u16string_view windowsFileName, int flags) {
+  if (windowsFileName.empty()) return nullptr;
   const std::string file = NativeModuleFileName(windowsFileName);
   if (file.find('/') == std::string::npos) {
     const std::filesystem::path beside = ExecutableFolder() / file;
     std::error_code ec;
     if (std::filesystem::exists(beside, ec)) {
-      if (void* h = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL)) return Module(h);
+      if (void* h = dlopen(beside.c_str(), flags)) return h;
     }
   }
-  return Module(dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL));
+  return dlopen(file.c_str(), flags);
+}
+
+}  // namespace
+
+Module Module::Load(std::u16string_view windowsFileName) {
+  return Module(OpenModule(windowsFileName, RTLD_NOW | RTLD_LOCAL));
+}
+
+Module Module::FindLoaded(std::u16string_view windowsFileName) {
+  return Module(OpenModule(windowsFileName, RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD));
 }
 
 void* Module::Symbol(const char* name) const {

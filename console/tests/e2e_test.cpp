@@ -44,6 +44,31 @@ class TrimsenseBinary : public ::testing::Test {
   fs::path program_;
 };
 
+// The captured text holds standard output and error together: the lines that
+// give a failure's reason ("Trimsense: ...", standard error) are taken out,
+// the rest is standard output.
+struct Streams {
+  std::string out;
+  std::vector<std::string> reasons;
+};
+
+Streams Split(const std::string& text) {
+  Streams s;
+  std::size_t begin = 0;
+  while (begin < text.size()) {
+    std::size_t end = text.find('\n', begin);
+    end = end == std::string::npos ? text.size() : end + 1;
+    const std::string line = text.substr(begin, end - begin);
+    if (line.rfind("Trimsense: ", 0) == 0) {
+      s.reasons.push_back(line);
+    } else {
+      s.out += line;
+    }
+    begin = end;
+  }
+  return s;
+}
+
 TEST_F(TrimsenseBinary, UsageAndMissingLibrary) {
   auto r = Run({});
   ASSERT_TRUE(r.started);
@@ -52,14 +77,18 @@ TEST_F(TrimsenseBinary, UsageAndMissingLibrary) {
 
   r = Run({"-c1"});
   EXPECT_EQ(r.exitCode, 2);
-  EXPECT_EQ(r.output, ".port open error\n.exit\n");
+  const Streams s = Split(r.output);
+  EXPECT_EQ(s.out, ".port open error\n.exit\n");
+  ASSERT_EQ(s.reasons.size(), 1u) << r.output;
+  EXPECT_NE(s.reasons[0].find(tw::platform::NativeModuleFileName(u"Portwire.dll")), std::string::npos);
 }
 
 TEST_F(TrimsenseBinary, IncompleteLibraryIsAnOpenError) {
   PlaceLibrary(INCOMPLETE_DOUBLE);
   const auto r = Run({"-c1"});
   EXPECT_EQ(r.exitCode, 2);
-  EXPECT_EQ(r.output, ".port open error\n.exit\n");
+  EXPECT_EQ(Split(r.output).out, ".port open error\n.exit\n");
+  EXPECT_EQ(Split(r.output).reasons.size(), 1u) << r.output;
 }
 
 TEST_F(TrimsenseBinary, ExitCodesOfTheRun) {
@@ -76,9 +105,15 @@ TEST_F(TrimsenseBinary, ExitCodesOfTheRun) {
   EXPECT_EQ(r.exitCode, 3) << r.output;
   EXPECT_NE(r.output.find("Communication test false:3\n"), std::string::npos);
 
+  EXPECT_TRUE(Split(r.output).reasons.empty()) << "no reason line unless a port fails to open";
+
   r = Run({"-c1"}, "open-fails");
   EXPECT_EQ(r.exitCode, 2);
-  EXPECT_EQ(r.output, "..port open error\n.exit\n");
+  EXPECT_EQ(Split(r.output).out, "..port open error\n.exit\n");
+  // A library without a port-access library behind it gives no reason, but
+  // the line still names the port.
+  ASSERT_EQ(Split(r.output).reasons.size(), 1u) << r.output;
+  EXPECT_NE(Split(r.output).reasons[0].find("COM1"), std::string::npos);
 }
 
 }  // namespace

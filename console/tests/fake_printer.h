@@ -16,8 +16,10 @@ namespace tw::console::testing {
 class RecordingConsole : public IConsole {
  public:
   void Write(const std::string& text) override { output += text; }
+  void WriteError(const std::string& line) override { errors.push_back(line); }
   void Sleep(int ms) override { sleeps.push_back(ms); }
   std::string output;
+  std::vector<std::string> errors;
   std::vector<int> sleeps;
 };
 
@@ -30,6 +32,7 @@ class FakePrinter : public IPortwireLibrary {
   bool Load() override { loaded = loadSucceeds; return loaded; }
   bool IsLoaded() const override { return loaded; }
   void ReleasePort() override { ++releases; }
+  std::string WhyNotOpened(const PortSettings&) override { return "why: " + std::to_string(opens); }
   int32_t Open(const PortSettings* settings) override;
   int32_t Close() override { ++closes; return 0; }
   int32_t Read(ByteArray& reply, int32_t timeoutMs) override;

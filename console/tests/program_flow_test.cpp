@@ -58,6 +58,7 @@ TEST_F(ProgramFlowTest, PortOpenErrors) {
   printer.loadSucceeds = false;
   EXPECT_EQ(Run({"-c1"}), kExitPortOpenError);
   EXPECT_EQ(console.output, ".port open error\n.exit\n");
+  EXPECT_EQ(console.errors, (std::vector<std::string>{"why: 0"})) << "one line on standard error says why";
   EXPECT_EQ(printer.releases, 0);
 
   FakePrinter refusing;
@@ -67,6 +68,7 @@ TEST_F(ProgramFlowTest, PortOpenErrors) {
   char* argv[] = {a0.data(), a1.data()};
   EXPECT_EQ(RunTrimsense(2, argv, refusing, out), kExitPortOpenError);
   EXPECT_EQ(out.output, "..port open error\n.exit\n");
+  EXPECT_EQ(out.errors, (std::vector<std::string>{"why: 1"}));
   EXPECT_EQ(refusing.releases, 1);
 }
 
