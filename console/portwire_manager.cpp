@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "lnkio/lnkioapi.h"
+
 namespace tw::console {
 
 CPortwireManager::~CPortwireManager() {
@@ -53,12 +55,11 @@ std::string CPortwireManager::WhyNotOpened(const PortSettings& settings) {
   OpenFailure failure;
   // The library keeps no reason of its own: the port-access library it
   // loaded into this process does. Found, never loaded, here.
-  const platform::Module lnkio = platform::Module::FindLoaded(u"lnkioapi.dll");
-  using GetOpenErrorFn = int32_t (*)(int32_t*, char*, int32_t);
-  if (const auto getOpenError = lnkio.Function<GetOpenErrorFn>("LNKIO_GetOpenError")) {
+  const platform::Module portAccess = platform::Module::FindLoaded(u"lnkioapi.dll");
+  if (const auto getOpenError = portAccess.Function<lnkio::GetOpenErrorFn>("LNKIO_GetOpenError")) {
     char device[512] = {};
     int32_t osError = 0;
-    if (getOpenError(&osError, device, static_cast<int32_t>(sizeof device)) != 1) {
+    if (getOpenError(&osError, device, static_cast<int32_t>(sizeof device)) != kLnkioOk) {
       failure.known = true;
       failure.osError = osError;
       failure.device = device;
