@@ -10,6 +10,11 @@ namespace {
 
 // Bytes taken from the transport per receive.
 constexpr std::size_t kReceiveChunk = 4096;
+// Longest single wait in the transport. Longer waits are made of several, so
+// that a transport whose wait does not end when bytes arrive (serial ports
+// under Wine end an overlapped read only when it is cancelled) still hands
+// them out this soon.
+constexpr int kLongestReceiveWaitMs = 200;
 
 }  // namespace
 
@@ -53,7 +58,7 @@ void Link::Pump(std::unique_lock<std::mutex>& lock, int waitMs) {
   collect(Clock::now());
   int end = Transport::kNothing;
   if (ready.empty()) {
-    int wait = std::max(waitMs, 0);
+    int wait = std::clamp(waitMs, 0, kLongestReceiveWaitMs);
     if (const auto deadline = framer_.Deadline()) {
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now()).count();
       wait = static_cast<int>(std::clamp<long long>(left, 0, wait));
