@@ -14,6 +14,7 @@
 #include "portlib/backends/direct_comm.h"
 #include "portlib/manager/kp_comm.h"
 #include "sim/printer/sim_printer.h"
+#include "sim/printer/sim_protocol.h"
 
 namespace tw::portwire {
 namespace {
@@ -103,6 +104,25 @@ TEST(DirectSim, NetworkPrinterAnswersOneReplyPerReadAndReportsStatus) {
   EXPECT_EQ(g_lastStatus.load(), 0);
   MeasureRoundTrip(port, "network, readable wait");
   EXPECT_EQ(port.kp->Close(), kResultOk);
+}
+
+TEST(DirectSim, AStatusRightBehindAnOddReplyGoesToTheStatusPath) {
+  auto config = TcpConfig("127.0.0.89");
+  config.behaviour.faults.insert(sim::Fault::kOddReply);
+  sim::SimPrinter sim(config);
+  ASSERT_TRUE(sim.Start()) << sim.Error();
+  Port port;
+  ASSERT_EQ(port.Open(u"NET", u"127.0.0.89"), kResultOk);
+  ASSERT_EQ(port.kp->Status(), kStatusLinkLost);
+  Bytes reply;
+  ASSERT_EQ(port.Exchange(kModelNameQuery, reply), kResultOk);
+  EXPECT_EQ(reply, (Bytes{0x41, 0x42, 0x43, 0x44, 0x45})) << "the reply alone is data";
+  const auto end = Clock::now() + 5s;
+  while (port.kp->Status() != 0 && Clock::now() < end) std::this_thread::sleep_for(5ms);
+  EXPECT_EQ(port.kp->Status(), 0) << "the status packet behind it reached the status path";
+  uint8_t more[16];
+  uint32_t got = 0;
+  EXPECT_EQ(port.kp->Read(more, sizeof more, &got, 200), kResultTimeout) << "nothing else was queued as data";
 }
 
 TEST(DirectSim, NetworkRoundTripWithoutReadableWait) {
