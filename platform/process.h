@@ -1,6 +1,8 @@
 #pragma once
 // Processes and the process environment.
 
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -22,6 +24,44 @@ struct ProcessResult {
 // output and error are collected; otherwise the child inherits ours.
 ProcessResult RunProcess(const std::filesystem::path& program, const std::vector<std::string>& args,
                          bool captureOutput);
+
+// A program started without waiting for it: the caller polls for its end,
+// waits for it, or ends it. The destructor of a process that is still running
+// ends it and collects it, so no child outlives its owner unnoticed.
+class ChildProcess {
+ public:
+  ChildProcess() = default;
+  ~ChildProcess();
+  ChildProcess(ChildProcess&& other) noexcept;
+  ChildProcess& operator=(ChildProcess&& other) noexcept;
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // Starts `program` with `args` (not including the program name); standard
+  // input, output and error are inherited. IsRunning() is false when it could
+  // not be started.
+  static ChildProcess Start(const std::filesystem::path& program, const std::vector<std::string>& args);
+
+  // True from a successful start until its end has been collected.
+  bool IsRunning() const;
+  // The exit code when the program has ended (collected now), else nullopt.
+  // Without a started program: nullopt.
+  std::optional<int> Poll();
+  // Waits without a time limit; the exit code (-1 without a started program).
+  int Wait();
+  // Asks the program to end (SIGTERM; Windows: TerminateProcess), waits up to
+  // `grace` for it, then ends it by force; collects it either way. The exit
+  // code, or -1 without a started program.
+  int Terminate(std::chrono::milliseconds grace);
+
+ private:
+  std::intptr_t handle_ = -1;   // pid on POSIX, process HANDLE on Windows
+  std::optional<int> exitCode_;
+};
+
+// The file name of a program called `base` on this system ("Trimsense" or
+// "Trimsense.exe").
+std::string ExecutableFileName(const std::string& base);
 
 std::optional<std::string> GetEnv(const char* name);
 // Sets (or with nullopt removes) a variable of this process's environment.

@@ -4,8 +4,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cerrno>
 #include <cstdlib>
+#include <thread>
 
 extern char** environ;
 
@@ -74,6 +76,93 @@ ProcessResult RunProcess(const std::filesystem::path& program, const std::vector
   }
   return result;
 }
+
+namespace {
+
+int ExitCodeOf(int status) {
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return -1;
+}
+
+}  // namespace
+
+ChildProcess::~ChildProcess() {
+  if (IsRunning()) Terminate(std::chrono::milliseconds(2000));
+}
+
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept
+    : handle_(other.handle_), exitCode_(other.exitCode_) {
+  other.handle_ = -1;
+}
+
+ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
+  if (this != &other) {
+    if (IsRunning()) Terminate(std::chrono::milliseconds(2000));
+    handle_ = other.handle_;
+    exitCode_ = other.exitCode_;
+    other.handle_ = -1;
+  }
+  return *this;
+}
+
+ChildProcess ChildProcess::Start(const std::filesystem::path& program, const std::vector<std::string>& args) {
+  ChildProcess child;
+  std::vector<std::string> argvStore;
+  argvStore.push_back(program.string());
+  argvStore.insert(argvStore.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : argvStore) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  if (posix_spawn(&pid, argvStore[0].c_str(), nullptr, nullptr, argv.data(), environ) == 0) {
+    child.handle_ = pid;
+  }
+  return child;
+}
+
+bool ChildProcess::IsRunning() const { return handle_ > 0; }
+
+std::optional<int> ChildProcess::Poll() {
+  if (exitCode_) return exitCode_;
+  if (!IsRunning()) return std::nullopt;
+  int status = 0;
+  pid_t r;
+  while ((r = waitpid(static_cast<pid_t>(handle_), &status, WNOHANG)) < 0 && errno == EINTR) {
+  }
+  if (r == 0) return std::nullopt;
+  // r < 0 (ECHILD): someone else collected it; its code is lost.
+  exitCode_ = r > 0 ? ExitCodeOf(status) : -1;
+  handle_ = -1;
+  return exitCode_;
+}
+
+int ChildProcess::Wait() {
+  if (exitCode_) return *exitCode_;
+  if (!IsRunning()) return -1;
+  int status = 0;
+  pid_t r;
+  while ((r = waitpid(static_cast<pid_t>(handle_), &status, 0)) < 0 && errno == EINTR) {
+  }
+  exitCode_ = r > 0 ? ExitCodeOf(status) : -1;
+  handle_ = -1;
+  return *exitCode_;
+}
+
+int ChildProcess::Terminate(std::chrono::milliseconds grace) {
+  if (exitCode_) return *exitCode_;
+  if (!IsRunning()) return -1;
+  kill(static_cast<pid_t>(handle_), SIGTERM);
+  const auto deadline = std::chrono::steady_clock::now() + grace;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (auto code = Poll()) return *code;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  kill(static_cast<pid_t>(handle_), SIGKILL);
+  return Wait();
+}
+
+std::string ExecutableFileName(const std::string& base) { return base; }
 
 std::optional<std::string> GetEnv(const char* name) {
   const char* v = std::getenv(name);

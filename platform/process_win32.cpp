@@ -88,6 +88,77 @@ ProcessResult RunProcess(const std::filesystem::path& program, const std::vector
   return result;
 }
 
+ChildProcess::~ChildProcess() {
+  if (IsRunning()) Terminate(std::chrono::milliseconds(2000));
+}
+
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept
+    : handle_(other.handle_), exitCode_(other.exitCode_) {
+  other.handle_ = -1;
+}
+
+ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
+  if (this != &other) {
+    if (IsRunning()) Terminate(std::chrono::milliseconds(2000));
+    handle_ = other.handle_;
+    exitCode_ = other.exitCode_;
+    other.handle_ = -1;
+  }
+  return *this;
+}
+
+ChildProcess ChildProcess::Start(const std::filesystem::path& program, const std::vector<std::string>& args) {
+  ChildProcess child;
+  std::wstring cmd;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (i) cmd += L" ";
+    cmd += QuoteArgument(Wide(args[i]));
+  }
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  const std::wstring app = program.wstring();
+  // The command line holds the arguments alone, without the program's name:
+  // the console program scans every argument, the first included.
+  if (CreateProcessW(app.c_str(), cmd.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr, nullptr,
+                     &si, &pi)) {
+    CloseHandle(pi.hThread);
+    child.handle_ = reinterpret_cast<std::intptr_t>(pi.hProcess);
+  }
+  return child;
+}
+
+bool ChildProcess::IsRunning() const { return handle_ != -1; }
+
+std::optional<int> ChildProcess::Poll() {
+  if (exitCode_) return exitCode_;
+  if (!IsRunning()) return std::nullopt;
+  HANDLE h = reinterpret_cast<HANDLE>(handle_);
+  if (WaitForSingleObject(h, 0) == WAIT_TIMEOUT) return std::nullopt;
+  DWORD code = 0;
+  exitCode_ = GetExitCodeProcess(h, &code) ? static_cast<int>(code) : -1;
+  CloseHandle(h);
+  handle_ = -1;
+  return exitCode_;
+}
+
+int ChildProcess::Wait() {
+  if (exitCode_) return *exitCode_;
+  if (!IsRunning()) return -1;
+  WaitForSingleObject(reinterpret_cast<HANDLE>(handle_), INFINITE);
+  return Poll().value_or(-1);
+}
+
+int ChildProcess::Terminate(std::chrono::milliseconds grace) {
+  if (exitCode_) return *exitCode_;
+  if (!IsRunning()) return -1;
+  (void)grace;  // Windows has no polite request to a console program without a console of ours
+  TerminateProcess(reinterpret_cast<HANDLE>(handle_), 1);
+  return Wait();
+}
+
+std::string ExecutableFileName(const std::string& base) { return base + ".exe"; }
+
 std::optional<std::string> GetEnv(const char* name) {
   std::wstring wname = Wide(name);
   DWORD n = GetEnvironmentVariableW(wname.c_str(), nullptr, 0);

@@ -1,0 +1,22 @@
+// Stands in for the console program beside the front end in tests: appends
+// its arguments as one line to the file TW_STAND_IN_RECORD, waits
+// TW_STAND_IN_SLEEP_MS and ends with the exit code TW_STAND_IN_EXIT (0 when
+// unset).
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <thread>
+
+int main(int argc, char** argv) {
+  if (const char* record = std::getenv("TW_STAND_IN_RECORD")) {
+    std::ofstream out(record, std::ios::app);
+    for (int i = 1; i < argc; ++i) out << (i > 1 ? "|" : "") << argv[i];
+    out << "\n";
+  }
+  if (const char* ms = std::getenv("TW_STAND_IN_SLEEP_MS")) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::atol(ms)));
+  }
+  const char* code = std::getenv("TW_STAND_IN_EXIT");
+  return code ? std::atoi(code) : 0;
+}
