@@ -26,7 +26,8 @@ class ISelectPortView {
   virtual void EnableSearch(bool on) = 0;
   virtual void EnableTest(bool on) = 0;
   virtual void EnableOk(bool on) = 0;
-  // The radio buttons and the pages: off while an operation runs.
+  // The radio buttons, the pages and Cancel: off while an operation runs
+  // (the close box still ends the dialog).
   virtual void EnableKindChoice(bool on) = 0;
   virtual void SetWaitCursor(bool on) = 0;
   // A modal message box owned by the dialog.

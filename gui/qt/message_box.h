@@ -1,0 +1,19 @@
+#pragma once
+// A modal message box as the logic describes it: text, caption and type
+// (an OK button alone, or with the error icon).
+
+#include <QMessageBox>
+
+#include "gui/messages.h"
+
+namespace tw::gui::qt {
+
+inline void ShowMessageBox(QWidget* owner, const MessageBoxSpec& m) {
+  QMessageBox box(m.type == kMbIconError ? QMessageBox::Critical : QMessageBox::NoIcon,
+                  QString::fromStdU16String(m.caption), QString::fromStdU16String(m.text), QMessageBox::Ok, owner);
+  box.setTextFormat(Qt::PlainText);
+  box.setObjectName(QStringLiteral("resultMessage"));
+  box.exec();
+}
+
+}  // namespace tw::gui::qt
