@@ -12,6 +12,25 @@
 extern char** environ;
 
 namespace tw::platform {
+namespace {
+
+// The argument vector of a program: its path, then the arguments.
+class Argv {
+ public:
+  Argv(const std::filesystem::path& program, const std::vector<std::string>& args) : store_{program.string()} {
+    store_.insert(store_.end(), args.begin(), args.end());
+    for (auto& a : store_) pointers_.push_back(a.data());
+    pointers_.push_back(nullptr);
+  }
+  const char* Path() const { return store_[0].c_str(); }
+  char* const* Data() { return pointers_.data(); }
+
+ private:
+  std::vector<std::string> store_;
+  std::vector<char*> pointers_;
+};
+
+}  // namespace
 
 std::filesystem::path ExecutableFolder() {
   std::error_code ec;
@@ -23,12 +42,7 @@ std::filesystem::path ExecutableFolder() {
 ProcessResult RunProcess(const std::filesystem::path& program, const std::vector<std::string>& args,
                          bool captureOutput) {
   ProcessResult result;
-  std::vector<std::string> argvStore;
-  argvStore.push_back(program.string());
-  argvStore.insert(argvStore.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : argvStore) argv.push_back(a.data());
-  argv.push_back(nullptr);
+  Argv argv(program, args);
 
   int pipeFds[2] = {-1, -1};
   posix_spawn_file_actions_t actions;
@@ -44,7 +58,7 @@ ProcessResult RunProcess(const std::filesystem::path& program, const std::vector
     posix_spawn_file_actions_addclose(&actions, pipeFds[1]);
   }
   pid_t pid = 0;
-  const int rc = posix_spawn(&pid, argvStore[0].c_str(), &actions, nullptr, argv.data(), environ);
+  const int rc = posix_spawn(&pid, argv.Path(), &actions, nullptr, argv.Data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (captureOutput) close(pipeFds[1]);
   if (rc != 0) {
@@ -87,35 +101,11 @@ int ExitCodeOf(int status) {
 
 }  // namespace
 
-ChildProcess::~ChildProcess() {
-  if (IsRunning()) Terminate(std::chrono::milliseconds(2000));
-}
-
-ChildProcess::ChildProcess(ChildProcess&& other) noexcept
-    : handle_(other.handle_), exitCode_(other.exitCode_) {
-  other.handle_ = -1;
-}
-
-ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
-  if (this != &other) {
-    if (IsRunning()) Terminate(std::chrono::milliseconds(2000));
-    handle_ = other.handle_;
-    exitCode_ = other.exitCode_;
-    other.handle_ = -1;
-  }
-  return *this;
-}
-
 ChildProcess ChildProcess::Start(const std::filesystem::path& program, const std::vector<std::string>& args) {
   ChildProcess child;
-  std::vector<std::string> argvStore;
-  argvStore.push_back(program.string());
-  argvStore.insert(argvStore.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : argvStore) argv.push_back(a.data());
-  argv.push_back(nullptr);
+  Argv argv(program, args);
   pid_t pid = 0;
-  if (posix_spawn(&pid, argvStore[0].c_str(), nullptr, nullptr, argv.data(), environ) == 0) {
+  if (posix_spawn(&pid, argv.Path(), nullptr, nullptr, argv.Data(), environ) == 0) {
     child.handle_ = pid;
   }
   return child;

@@ -88,25 +88,6 @@ ProcessResult RunProcess(const std::filesystem::path& program, const std::vector
   return result;
 }
 
-ChildProcess::~ChildProcess() {
-  if (IsRunning()) Terminate(std::chrono::milliseconds(2000));
-}
-
-ChildProcess::ChildProcess(ChildProcess&& other) noexcept
-    : handle_(other.handle_), exitCode_(other.exitCode_) {
-  other.handle_ = -1;
-}
-
-ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
-  if (this != &other) {
-    if (IsRunning()) Terminate(std::chrono::milliseconds(2000));
-    handle_ = other.handle_;
-    exitCode_ = other.exitCode_;
-    other.handle_ = -1;
-  }
-  return *this;
-}
-
 ChildProcess ChildProcess::Start(const std::filesystem::path& program, const std::vector<std::string>& args) {
   ChildProcess child;
   std::wstring cmd;

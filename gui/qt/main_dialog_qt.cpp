@@ -52,7 +52,6 @@ MainDialog::MainDialog(ICUIManager* cui, IEnumPort* enumPort, QWidget* parent)
 
 MainDialog::~MainDialog() {
   logic_.OnClose();
-  SetWaitCursor(false);
 }
 
 void MainDialog::closeEvent(QCloseEvent* event) {
@@ -72,15 +71,7 @@ void MainDialog::SetPortText(const std::u16string& text) { portText_->setText(QS
 void MainDialog::EnableAdjustment(bool on) { adjustment_->setEnabled(on); }
 void MainDialog::EnableSelectPort(bool on) { selectPort_->setEnabled(on); }
 
-void MainDialog::SetWaitCursor(bool on) {
-  if (on == waitCursor_) return;
-  waitCursor_ = on;
-  if (on) {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-  } else {
-    QApplication::restoreOverrideCursor();
-  }
-}
+void MainDialog::SetWaitCursor(bool on) { waitCursor_.Set(on); }
 
 void MainDialog::ShowMessage(const MessageBoxSpec& message) { ShowMessageBox(this, message); }
 

@@ -6,6 +6,8 @@
 #include <QDialog>
 #include <QTimer>
 
+#include "gui/qt/wait_cursor.h"
+
 #include "gui/main_dialog.h"
 
 class QLabel;
@@ -50,7 +52,7 @@ class MainDialog : public QDialog, private IMainDialogView {
   QPushButton* selectPort_ = nullptr;
   QPushButton* adjustment_ = nullptr;
   QTimer poll_;
-  bool waitCursor_ = false;
+  WaitCursor waitCursor_;
 };
 
 }  // namespace tw::gui::qt

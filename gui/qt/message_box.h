@@ -2,7 +2,9 @@
 // A modal message box as the logic describes it: text, caption and type
 // (an OK button alone, or with the error icon).
 
+#include <QIcon>
 #include <QMessageBox>
+#include <QPushButton>
 
 #include "gui/messages.h"
 
@@ -13,6 +15,7 @@ inline void ShowMessageBox(QWidget* owner, const MessageBoxSpec& m) {
                   QString::fromStdU16String(m.caption), QString::fromStdU16String(m.text), QMessageBox::Ok, owner);
   box.setTextFormat(Qt::PlainText);
   box.setObjectName(QStringLiteral("resultMessage"));
+  box.button(QMessageBox::Ok)->setIcon(QIcon());  // a plain OK, as on Windows
   box.exec();
 }
 

@@ -195,7 +195,6 @@ SelectPortDialog::~SelectPortDialog() {
   logic_.LptPage().Attach(nullptr);
   logic_.UsbPage().Attach(nullptr);
   logic_.EthernetPage().Attach(nullptr);
-  SetWaitCursor(false);
 }
 
 QComboBox* SelectPortDialog::ComPortList() const { return com_->port; }
@@ -231,15 +230,7 @@ void SelectPortDialog::EnableKindChoice(bool on) {
   cancel_->setEnabled(on);
 }
 
-void SelectPortDialog::SetWaitCursor(bool on) {
-  if (on == waitCursor_) return;
-  waitCursor_ = on;
-  if (on) {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-  } else {
-    QApplication::restoreOverrideCursor();
-  }
-}
+void SelectPortDialog::SetWaitCursor(bool on) { waitCursor_.Set(on); }
 
 void SelectPortDialog::ShowMessage(const MessageBoxSpec& message) { ShowMessageBox(this, message); }
 

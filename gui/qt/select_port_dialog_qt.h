@@ -5,6 +5,8 @@
 
 #include <QDialog>
 #include <QTimer>
+
+#include "gui/qt/wait_cursor.h"
 #include <memory>
 
 #include "gui/select_port_dialog.h"
@@ -70,7 +72,7 @@ class SelectPortDialog : public QDialog, private ISelectPortView {
   std::unique_ptr<PortListPage> usb_;
   std::unique_ptr<EthernetPage> ethernet_;
   QTimer poll_;
-  bool waitCursor_ = false;
+  WaitCursor waitCursor_;
   bool ending_ = false;
 };
 

@@ -115,9 +115,6 @@ TEST(ConsoleRun, RealProgramIsStartedAndItsExitCodeRead) {
   platform::SetEnv("TW_STAND_IN_RECORD", record.string());
   platform::SetEnv("TW_STAND_IN_EXIT", "3");
   CCUIManager cui(nullptr, TW_STAND_IN_DIR);
-  // The stand-in is built as console_stand_in; the front end looks for Trimsense.
-  const auto stand = std::filesystem::path(TW_STAND_IN_DIR) / "console_stand_in";
-  std::filesystem::copy_file(stand, cui.GetConsoleToolPath(), std::filesystem::copy_options::overwrite_existing);
   EXPECT_EQ(cui.RunCommunicationTest(Serial(3, 38400, kParityNone, 8)), 3);
 
   platform::SetEnv("TW_STAND_IN_EXIT", "0");

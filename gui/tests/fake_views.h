@@ -91,7 +91,10 @@ class FakeLauncher : public IConsoleLauncher {
                                       const std::vector<std::u16string>& args) override {
     programs.push_back(program);
     std::string line;
-    for (std::size_t i = 0; i < args.size(); ++i) line += (i ? "|" : "") + Narrow(args[i]);
+    for (std::size_t i = 0; i < args.size(); ++i) {
+      if (i) line += '|';
+      line += Narrow(args[i]);
+    }
     calls.push_back(line);
     if (!startable) return nullptr;
     return std::make_unique<FakeRun>(&exitCode, &aborted);

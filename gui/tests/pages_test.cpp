@@ -185,10 +185,10 @@ TEST(EthernetPage, ListRowGoesIntoTheFieldAndTheButtonsFollowTheField) {
   out = PortEntry{};
   page.GetPortEntry(out);
   EXPECT_EQ(out.kind, kPortNone);
-  page.OnAddressPartEdited(0, u"10");
+  page.OnAddressPartEdited(0, u"127");
   EXPECT_EQ(buttons.calls.back(), true);
   page.GetPortEntry(out);
-  EXPECT_EQ(Narrow(out.name), "10.0.0.0");
+  EXPECT_EQ(Narrow(out.name), "127.0.0.0");
 
   // No selected row: nothing happens.
   const auto before = buttons.calls.size();
