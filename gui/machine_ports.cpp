@@ -1,16 +1,31 @@
 #include "gui/enum_port.h"
-#include "platform/port_names.h"
+#include "platform/machine_ports.h"
+#include "platform/text.h"
 
 namespace tw::gui {
 namespace {
 
-// The ports the platform's port name table knows; USB printers come from the
-// platform's device listing.
+// The platform's port service: the same lists, numbers and order as the
+// console program and the library see.
 class MachinePorts : public IPortSource {
  public:
-  std::vector<int> ComPortNumbers() override { return platform::ListComPorts(); }
-  std::vector<int> LptPortNumbers() override { return platform::ListLptPorts(); }
-  std::vector<UsbMember> UsbMembers(int /*usbClass*/) override { return {}; }
+  std::vector<int> ComPortNumbers() override {
+    std::vector<int> numbers;
+    for (const auto& p : platform::MachinePorts().SerialPorts()) numbers.push_back(p.number);
+    return numbers;
+  }
+  std::vector<int> LptPortNumbers() override {
+    std::vector<int> numbers;
+    for (const auto& p : platform::MachinePorts().ParallelPorts()) numbers.push_back(p.number);
+    return numbers;
+  }
+  std::vector<UsbMember> UsbMembers(int usbClass) override {
+    std::vector<UsbMember> members;
+    for (const auto& p : platform::MachinePorts().UsbPrinters(usbClass)) {
+      members.push_back({p.number - 1, platform::Utf8ToUtf16(p.identity)});
+    }
+    return members;
+  }
 };
 
 }  // namespace
