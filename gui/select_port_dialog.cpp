@@ -113,7 +113,8 @@ void CSelectPortDlg::OnCancel() {
     run_->Abort();
     run_.reset();
   }
-  if (search_.valid()) search_.wait(), search_.get();
+  // A search cannot be broken off; it ends after its quiet period.
+  if (search_.valid()) search_.get();
   if (view_) {
     view_->SetPolling(false);
     view_->SetWaitCursor(false);

@@ -188,9 +188,10 @@ SelectPortDialog::SelectPortDialog(CSelectPortDlg& logic, QWidget* parent) : QDi
 }
 
 SelectPortDialog::~SelectPortDialog() {
-  // The logic outlives this view: detach every view before the widgets go.
-  if (logic_.Busy()) logic_.OnCancel();
+  // The logic outlives this view: detach every view before the widgets go,
+  // and end an operation that is still under way.
   logic_.Attach(nullptr);
+  if (logic_.Busy()) logic_.OnCancel();
   logic_.ComPage().Attach(nullptr);
   logic_.LptPage().Attach(nullptr);
   logic_.UsbPage().Attach(nullptr);
