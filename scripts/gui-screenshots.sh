@@ -2,7 +2,8 @@
 # Takes the README's screenshots of TrimsenseGUI under Xvfb: the main dialog
 # after a network printer was chosen, and the select-port dialog on its
 # Ethernet page after a search found the simulated printer interface.
-#   bash scripts/gui-screenshots.sh            (needs xvfb-run, xdotool, ImageMagick's import)
+#   bash scripts/gui-screenshots.sh            (needs xvfb-run, xdotool, ImageMagick's import;
+#                                               with openbox installed the windows get their frames)
 # Everything stays on the loopback network: the discovery goes to 127.0.0.191.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -16,6 +17,10 @@ pids=()
 cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; rm -rf "$work"; }
 trap cleanup EXIT
 
+if command -v openbox >/dev/null; then
+  openbox --sm-disable >/dev/null 2>&1 & pids+=($!)
+  sleep 1
+fi
 "$bin/netif-sim" --address 127.0.0.191 >"$work/netif.log" 2>&1 & pids+=($!)
 export PORTWIRE_NCS_BROADCAST=127.0.0.191
 mkdir -p "$work/dosdevices"
@@ -48,8 +53,8 @@ click "$select" 77 71               # Search
 sleep 4.5                           # the discovery's quiet period
 click "$select" 20 33               # the first found printer
 sleep 0.5
-import -window "$select" "$out/trimsense-gui-select-port.png"
+import -frame -window "$select" "$out/trimsense-gui-select-port.png"
 click "$select" 58 90               # OK
 sleep 0.5
-import -window "$main" "$out/trimsense-gui-main.png"
+import -frame -window "$main" "$out/trimsense-gui-main.png"
 echo "screenshots in $out/"
