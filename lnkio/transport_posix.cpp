@@ -45,7 +45,7 @@ using std::chrono::milliseconds;
 
 // A parallel port's back channel is tried at most this often while it has
 // nothing to say (every try negotiates nibble mode with the printer again).
-constexpr milliseconds kBackChannelIdle{10};
+constexpr milliseconds kBackChannelIdle{20};
 // After the port refused the back channel (EIO: the printer does not speak
 // nibble mode, or is off), the next try waits this long.
 constexpr milliseconds kBackChannelRefused{1000};
@@ -294,10 +294,8 @@ std::unique_ptr<Transport> OpenSerial(const LinkOpenBlock& b, int* code, OpenFai
 std::unique_ptr<Transport> OpenDeviceFile(const fs::path& path, FdKind kind, int* code, OpenFailure* failure) {
   UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!fd && (errno == EACCES || errno == EROFS || errno == EINVAL)) {
-    const int readWriteError = errno;
+    // A printer may be writable only.
     fd.Reset(::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    // Report why the full open failed, unless writing alone fails otherwise.
-    if (!fd && errno == EACCES) errno = readWriteError;
   }
   if (!fd) {
     *code = Fail(failure, path.string(), kLnkioErrNoDevice);

@@ -61,7 +61,7 @@ class FakeDriver : public FdIo {
       Bytes next = std::move(script_.front());
       script_.pop_front();
       const size_t n = std::min(size, next.size());
-      std::memcpy(buffer, next.data(), n);
+      if (n > 0) std::memcpy(buffer, next.data(), n);
       return static_cast<ssize_t>(n);
     }
     if (idleError_ == 0) return 0;
