@@ -8,11 +8,14 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
 #include "gui/qt/tests/gui_driver.h"
+#include "netsettings/ncs_engine.h"
 #include "platform/process.h"
+#include "sim/netif/netif_sim.h"
 
 using namespace tw::gui::qt;
 using namespace tw::gui::qt::testing;
@@ -131,6 +134,41 @@ class GuiViewTest : public QObject {
     });
     QCOMPARE(main.PortText()->text(), QStringLiteral("Port is not selected."));
     QVERIFY(!main.AdjustmentButton()->isEnabled());
+  }
+
+  void searchOnTheEthernetPageListsThePrinterAndPicksItsAddress() {
+    // A simulated printer interface on 127.0.0.188; the discovery goes there.
+    tw::sim::NetifConfig config;
+    config.address = tw::platform::Ipv4Address(127, 0, 0, 188);
+    tw::sim::NetifSimulator sim(config);
+    std::string error;
+    QVERIFY2(sim.Start(&error), error.c_str());
+    tw::ncs::Overrides o = tw::ncs::GetOverrides();
+    o.broadcastTarget = config.address;
+    o.quietPeriod = std::chrono::milliseconds(500);
+    tw::ncs::SetOverrides(o);
+
+    MainDialog main;
+    main.show();
+    InSelectPort(main, [](SelectPortDialog* d) {
+      QTest::mouseClick(d->KindButton(3), Qt::LeftButton);
+      QCOMPARE(d->FoundPrinters()->count(), 0);  // no search until asked
+      QTest::mouseClick(d->SearchButton(), Qt::LeftButton);
+      QVERIFY(!d->SearchButton()->isEnabled());
+      QVERIFY(!d->KindButton(0)->isEnabled());
+      QVERIFY(QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor);
+      QVERIFY(Wait([&] { return d->SearchButton()->isEnabled(); }, 10000));
+      QVERIFY(!QApplication::overrideCursor());
+      QCOMPARE(d->FoundPrinters()->count(), 1);
+      QCOMPARE(d->FoundPrinters()->item(0)->text(), QStringLiteral("127.0.0.188"));
+      QVERIFY(!d->OkButton()->isEnabled());  // the field is still blank
+      d->FoundPrinters()->setCurrentRow(0);
+      QCOMPARE(d->AddressEdit()->Part(3)->text(), QStringLiteral("188"));
+      QVERIFY(d->OkButton()->isEnabled());
+      QTest::mouseClick(d->OkButton(), Qt::LeftButton);
+    });
+    QCOMPARE(main.PortText()->text(), QStringLiteral("127.0.0.188"));
+    sim.Stop();
   }
 
   void adjustmentKeepsTheWindowAnsweringAndReportsTheResult() {
