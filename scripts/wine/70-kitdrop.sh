@@ -12,7 +12,7 @@ native="$1"
 win="$2"
 source "$(dirname "$0")/../wine-common.sh"
 
-command -v xvfb-run >/dev/null || { echo "$name: xvfb-run missing, skipped"; exit 0; }
+command -v Xvfb >/dev/null || { echo "$name: Xvfb missing, skipped"; exit 0; }
 [ -e "$win/bin/Kitdrop.exe" ] || fail "Kitdrop.exe was not built"
 
 manual_arg=()
@@ -36,8 +36,15 @@ chosen_win="C:\\kitdrop-check-$$"
 chosen=$(winepath -u "$chosen_win" 2>/dev/null)
 [ -n "$chosen" ] || fail "no Wine prefix"
 rm -rf "$chosen" && mkdir -p "$chosen"
-trap 'rm -rf "$chosen"; wine_check_cleanup' EXIT
-driver() { xvfb-run -a wine "$win/bin/kitdrop_driver.exe" "$(winepath -w "$kit/Kitdrop.exe")" "$@" 2>&1 | tr -d '\r'; }
+# One X screen for all runs: Wine's desktop process, which outlives a single
+# program, keeps its display.
+Xvfb -displayfd 3 -screen 0 1024x768x24 3>"$dir/display" >/dev/null 2>&1 &
+xvfb=$!
+trap 'rm -rf "$chosen"; wine_check_cleanup; kill $xvfb 2>/dev/null' EXIT
+for _ in $(seq 100); do [ -s "$dir/display" ] && break; sleep 0.05; done
+[ -s "$dir/display" ] || fail "Xvfb did not start"
+export DISPLAY=":$(cat "$dir/display")"
+driver() { wine "$win/bin/kitdrop_driver.exe" "$(winepath -w "$kit/Kitdrop.exe")" "$@" 2>&1 | tr -d '\r'; }
 product="$chosen/Orlex KP-S410 Slip Paper Sensor Adjustment Tool"
 
 out=$(driver --cancel)
