@@ -77,11 +77,12 @@ void CPortwireManager::ReleasePort() {
 int32_t CPortwireManager::Open(const PortSettings* settings) {
   if (!module_.IsLoaded()) return 4;
   // The library only reads the record, but its entry point is not const.
-  PortSettings copy;
+  ::PortSettings copy;
+  static_assert(sizeof copy == sizeof *settings);
   std::memcpy(&copy, settings, sizeof copy);
   setPort_(&copy);
   const int32_t result = open_(1);
-  if (result == kPortAlreadyOpen) return 0;
+  if (result == PW_ALREADY_OPEN) return 0;
   if (result != 0) return 2;
   initialize_();
   setFlowCtrlForced_(1);

@@ -3,22 +3,23 @@
 // eight entry points that the adjustment needs.
 
 #include "console/portwire.h"
+#include "include/portwire.h"
 #include "platform/module.h"
 
 namespace tw::console {
 
 class CPortwireManager : public IPortwireLibrary {
  public:
-  using InitializeFn = int32_t(PW_CALL*)();
-  using TerminateFn = int32_t(PW_CALL*)();
-  using OpenFn = int32_t(PW_CALL*)(int32_t);
-  using CloseFn = int32_t(PW_CALL*)();
-  using ReadFn = int32_t(PW_CALL*)(uint8_t*, uint32_t, uint32_t*, int32_t);
-  using WriteFn = int32_t(PW_CALL*)(const uint8_t*, uint32_t, uint32_t*, int32_t);
-  using SetPortFn = int32_t(PW_CALL*)(PortSettings*);
-  using SetFlowCtrlForcedFn = int32_t(PW_CALL*)(int32_t);
+  // Entry-point types from the library's public header.
+  using InitializeFn = decltype(&::KPC_Initialize);
+  using TerminateFn = decltype(&::KPC_Terminate);
+  using OpenFn = decltype(&::KPC_Open);
+  using CloseFn = decltype(&::KPC_Close);
+  using ReadFn = decltype(&::KPC_Read);
+  using WriteFn = decltype(&::KPC_Write);
+  using SetPortFn = decltype(&::KPC_SetPort);
+  using SetFlowCtrlForcedFn = decltype(&::KPC_SetFlowCtrlForced);
 
-  static constexpr int32_t kPortAlreadyOpen = static_cast<int32_t>(0x80000002u);
   static constexpr uint32_t kReadBlockSize = 256;
 
   CPortwireManager() = default;

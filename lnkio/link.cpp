@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "lnkio/link_open_block.h"
 #include "lnkio/lnkioapi.h"
 
 namespace tw::lnkio {
@@ -29,7 +30,7 @@ std::chrono::milliseconds SerialQuietGap(int baud, int dataBits, int parity) {
 
 Link::Link(std::unique_ptr<Transport> transport, int linkTimeoutMs)
     : transport_(std::move(transport)),
-      linkTimeoutMs_(linkTimeoutMs > 0 ? linkTimeoutMs : 2000),
+      linkTimeoutMs_(EffectiveLinkTimeoutMs(linkTimeoutMs)),
       framer_(transport_->QuietGap(), std::chrono::milliseconds(kLnkioPartialPacketMs)),
       buffer_(kReceiveChunk) {}
 

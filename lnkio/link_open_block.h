@@ -47,8 +47,13 @@ struct LinkOpenBlock {
   std::int32_t reserved0;
   std::int32_t reserved1;
   std::int32_t reserved2;
-  std::int32_t linkTimeoutMs;     // connect and write time-out, 2000
+  std::int32_t linkTimeoutMs;     // connect and write time-out (EffectiveLinkTimeoutMs)
 };
+
+// The link timeout in effect for a block's value: 2000 ms when it is not
+// positive.
+inline constexpr std::int32_t kDefaultLinkTimeoutMs = 2000;
+inline constexpr int EffectiveLinkTimeoutMs(std::int32_t ms) { return ms > 0 ? ms : kDefaultLinkTimeoutMs; }
 
 static_assert(sizeof(LinkOpenBlock) == 64);
 static_assert(offsetof(LinkOpenBlock, kind) == 0x00);

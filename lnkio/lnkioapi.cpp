@@ -5,42 +5,73 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <new>
 
 #include "lnkio/link.h"
 #include "lnkio/link_open_block.h"
 #include "lnkio/transport.h"
+#include "platform/process.h"
 
 namespace {
 
 using tw::lnkio::Link;
 
-std::mutex g_mutex;
-std::shared_ptr<Link> g_link;
-// Why the last LNKIO_Open failed (g_mutex).
-int32_t g_openCode = kLnkioOk;
-tw::lnkio::OpenFailure g_openFailure;
+// The current link, why the last LNKIO_Open failed, and their lock. A client's
+// own static destructors may close the link at process exit after this
+// library, loaded later, was torn down: so this state lives in storage that no
+// destructor ends, and the Reaper below only lets go of what it holds.
+struct State {
+  std::mutex mutex;
+  std::shared_ptr<Link> link;
+  int32_t openCode = kLnkioOk;
+  tw::lnkio::OpenFailure openFailure;
+};
+
+State& Current() {
+  alignas(State) static unsigned char storage[sizeof(State)];
+  static State* const state = new (storage) State();
+  return *state;
+}
 
 void RememberOpen(int32_t code, tw::lnkio::OpenFailure failure) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  g_openCode = code;
-  g_openFailure = std::move(failure);
+  State& s = Current();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.openCode = code;
+  s.openFailure = std::move(failure);
 }
 
 std::shared_ptr<Link> CurrentLink() {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  return g_link;
+  State& s = Current();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  return s.link;
 }
 
 void CloseCurrent() {
+  State& s = Current();
   std::shared_ptr<Link> old;
   {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    old.swap(g_link);
+    std::lock_guard<std::mutex> lock(s.mutex);
+    old.swap(s.link);
   }
   // A Write still running on another thread holds its own reference; Shutdown
   // makes it return at once, and the device closes when it lets go.
   if (old) old->Shutdown();
 }
+
+// Closes a link still open when the library goes (unloaded, or the process
+// ends without LNKIO_Close). At process exit on Windows the reader is already
+// gone and the loader lock is held: the OS closes the device then.
+struct Reaper {
+  Reaper() { Current(); }
+  ~Reaper() {
+    if (tw::platform::ProcessIsExiting()) return;
+    CloseCurrent();
+    State& s = Current();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.openFailure = {};
+  }
+};
+Reaper g_reaper;
 
 }  // namespace
 
@@ -61,10 +92,11 @@ int32_t LNKIO_Open(const void* blockPtr) {
       return code;
     }
     auto link = std::make_shared<Link>(std::move(transport), block.linkTimeoutMs);
-    std::lock_guard<std::mutex> lock(g_mutex);
-    g_link = std::move(link);
-    g_openCode = kLnkioOk;
-    g_openFailure = {};
+    State& s = Current();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.link = std::move(link);
+    s.openCode = kLnkioOk;
+    s.openFailure = {};
   } catch (...) {
     return kLnkioErrIo;  // out of memory
   }
@@ -126,14 +158,15 @@ int32_t LNKIO_WaitReadable(int32_t timeoutMs) {
 }
 
 int32_t LNKIO_GetOpenError(int32_t* osError, char* device, int32_t deviceSize) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  if (osError) *osError = g_openFailure.osError;
+  State& s = Current();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  if (osError) *osError = s.openFailure.osError;
   if (device && deviceSize > 0) {
-    const std::size_t n = std::min(g_openFailure.device.size(), static_cast<std::size_t>(deviceSize - 1));
-    std::memcpy(device, g_openFailure.device.data(), n);
+    const std::size_t n = std::min(s.openFailure.device.size(), static_cast<std::size_t>(deviceSize - 1));
+    std::memcpy(device, s.openFailure.device.data(), n);
     device[n] = '\0';
   }
-  return g_openCode;
+  return s.openCode;
 }
 
 int32_t FirmwareCompare(void) { return kLnkioErrUnsupported; }

@@ -110,13 +110,23 @@ LNKIO_EXPORT int32_t FirmwareUpload(void);
 #endif
 
 #ifdef __cplusplus
+#include <cstddef>
+
 namespace tw::lnkio {
-using OpenFn = int32_t (*)(const void*);
-using WriteFn = int32_t (*)(const void*, int32_t, int32_t*);
-using ReadFn = int32_t (*)(void*, int32_t, int32_t*);
-using VoidFn = int32_t (*)();
-using SetNoFlowFn = int32_t (*)(uint8_t);
-using WaitReadableFn = int32_t (*)(int32_t);
-using GetOpenErrorFn = int32_t (*)(int32_t*, char*, int32_t);
+// Entry-point types for callers that load the library by name: the
+// declarations above are their one source.
+using OpenFn = decltype(&::LNKIO_Open);
+using WriteFn = decltype(&::LNKIO_Write);
+using ReadFn = decltype(&::LNKIO_Read);
+using VoidFn = decltype(&::LNKIO_Close);
+using SetNoFlowFn = decltype(&::LNKIO_SetNoFlow);
+using WaitReadableFn = decltype(&::LNKIO_WaitReadable);
+using GetOpenErrorFn = decltype(&::LNKIO_GetOpenError);
+
+// A battery report: 37 45 d d 00, the first digit 0 or 1, the second 0 to 6.
+inline bool IsBatteryReport(const uint8_t* p, std::size_t length) {
+  return p != nullptr && length == 5 && p[0] == 0x37 && p[1] == 0x45 && (p[2] == '0' || p[2] == '1') &&
+         p[3] >= '0' && p[3] <= '6' && p[4] == 0x00;
+}
 }  // namespace tw::lnkio
 #endif

@@ -50,8 +50,7 @@ PacketFramer::Verdict PacketFramer::ClassifyHead() const {
     for (std::size_t i = 1; i < limit; ++i) {
       if (p[i] != 0x00) continue;
       const std::size_t len = i + 1;
-      const bool battery = b0 == 0x37 && len == 5 && p[1] == 0x45 && (p[2] == '0' || p[2] == '1') &&
-                           p[3] >= '0' && p[3] <= '6';
+      const bool battery = IsBatteryReport(p.data(), len);
       return {Shape::kComplete, len, battery ? kLnkioReadStatusOrBattery : kLnkioReadData};
     }
     return {p.size() < kMaxTextReply ? Shape::kPartial : Shape::kUnknown};

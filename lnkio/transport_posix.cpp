@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <new>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -337,7 +338,7 @@ std::unique_ptr<Transport> OpenNetwork(const LinkOpenBlock& b, int* code, OpenFa
   addr.sin_family = AF_INET;
   addr.sin_port = htons(9100);
   std::memcpy(&addr.sin_addr.s_addr, b.ipv4, 4);  // already in network order
-  const int timeoutMs = b.linkTimeoutMs > 0 ? b.linkTimeoutMs : 2000;
+  const int timeoutMs = EffectiveLinkTimeoutMs(b.linkTimeoutMs);
   if (::connect(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
     if (errno != EINPROGRESS) {
       *code = Fail(failure, device, errno == ECONNREFUSED ? kLnkioErrRefused : kLnkioErrNoDevice);
@@ -370,8 +371,12 @@ std::unique_ptr<Transport> OpenNetwork(const LinkOpenBlock& b, int* code, OpenFa
 }  // namespace
 
 FdIo& FdIo::System() {
-  static SystemFdIo io;
-  return io;
+  // Never destroyed: a client's static destructors may still close a link at
+  // process exit, with the client's threads still reading through it, after
+  // this library's own static objects are gone. It holds nothing to release.
+  alignas(SystemFdIo) static unsigned char storage[sizeof(SystemFdIo)];
+  static SystemFdIo* const io = new (storage) SystemFdIo();
+  return *io;
 }
 
 std::unique_ptr<Transport> MakeFdTransport(UniqueFd fd, FdKind kind, FdIo& io, int* code) {

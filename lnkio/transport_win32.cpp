@@ -327,7 +327,7 @@ std::unique_ptr<Transport> OpenNetwork(const LinkOpenBlock& b, int* code, OpenFa
   addr.sin_family = AF_INET;
   addr.sin_port = htons(9100);
   std::memcpy(&addr.sin_addr, b.ipv4, 4);
-  const int timeoutMs = b.linkTimeoutMs > 0 ? b.linkTimeoutMs : 2000;
+  const int timeoutMs = EffectiveLinkTimeoutMs(b.linkTimeoutMs);
   if (connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
     const int err = WSAGetLastError();
     if (err != WSAEWOULDBLOCK && err != WSAEINPROGRESS) {

@@ -20,6 +20,8 @@
 
 #include <string_view>
 
+#include "platform/ipv4_text.h"
+
 namespace tw::platform {
 
 // Payload of the echo request and the time-out the library uses.
@@ -38,10 +40,6 @@ enum class EchoMethod {
 // True when the host at `ipv4` (dotted text) answered within `timeoutMs`.
 // `usedMethod`, when given, receives the method that gave the answer.
 bool IcmpEchoReachable(std::string_view ipv4, int timeoutMs = kIcmpEchoTimeoutMs, EchoMethod* usedMethod = nullptr);
-
-// Strict dotted-quad parser shared by both implementations: four decimal parts
-// 0..255, nothing else. `bytes` receives the parts in text order.
-bool ParseDottedIpv4(std::string_view text, unsigned char bytes[4]);
 
 // Whether an address (bytes in text order) may be probed: not 0.0.0.0, not
 // multicast (224/4) and not the limited broadcast 255.255.255.255.

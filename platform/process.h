@@ -63,6 +63,14 @@ class ChildProcess {
 // "Trimsense.exe").
 std::string ExecutableFileName(const std::string& base);
 
+// True while the process is ending (exit() or ExitProcess) and static objects
+// of the libraries are being torn down. On Windows every other thread is gone
+// by then and the loader lock is held: a library must not wait for its own
+// threads nor take locks they may have held, and leaves what it holds to the
+// OS. On Linux the other threads keep running until the very end, so an
+// orderly teardown works there and this is always false.
+bool ProcessIsExiting();
+
 std::optional<std::string> GetEnv(const char* name);
 // Sets (or with nullopt removes) a variable of this process's environment.
 void SetEnv(const char* name, const std::optional<std::string>& value);

@@ -32,6 +32,8 @@ class Argv {
 
 }  // namespace
 
+bool ProcessIsExiting() { return false; }
+
 std::filesystem::path ExecutableFolder() {
   std::error_code ec;
   auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);

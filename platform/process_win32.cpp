@@ -37,6 +37,14 @@ std::wstring QuoteArgument(const std::wstring& arg) {
 
 }  // namespace
 
+bool ProcessIsExiting() {
+  // ntdll's own answer: true once ExitProcess has begun to detach the DLLs.
+  using ShutdownInProgressFn = BOOLEAN(WINAPI*)();
+  static const auto shutdownInProgress = reinterpret_cast<ShutdownInProgressFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlDllShutdownInProgress")));
+  return shutdownInProgress != nullptr && shutdownInProgress() != FALSE;
+}
+
 std::filesystem::path ExecutableFolder() {
   wchar_t buf[MAX_PATH * 4];
   const DWORD n = GetModuleFileNameW(nullptr, buf, static_cast<DWORD>(std::size(buf)));

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/ipv4_text.h"
+
 namespace tw::platform {
 
 // An IPv4 address as it travels on the wire: the four bytes of the dotted form
@@ -27,22 +29,11 @@ inline std::uint32_t Ipv4Address(std::uint8_t a, std::uint8_t b, std::uint8_t c,
   return v;
 }
 
-// Parses dotted text of four decimal numbers up to 255 ("127.0.0.5"); false
-// for anything else.
+// Parses dotted text of four decimal numbers up to 255 ("127.0.0.5") into the
+// network-order value (ParseDottedIpv4); false for anything else.
 inline bool ParseIpv4(const char* text, std::uint32_t& address) {
-  if (!text) return false;
-  std::uint8_t bytes[4];
-  for (int i = 0; i < 4; ++i) {
-    unsigned value = 0;
-    int digits = 0;
-    while (*text >= '0' && *text <= '9' && digits < 3) {
-      value = value * 10 + static_cast<unsigned>(*text++ - '0');
-      ++digits;
-    }
-    if (digits == 0 || value > 255 || *text != (i < 3 ? '.' : '\0')) return false;
-    bytes[i] = static_cast<std::uint8_t>(value);
-    if (i < 3) ++text;
-  }
+  unsigned char bytes[4];
+  if (!text || !ParseDottedIpv4(text, bytes)) return false;
   address = Ipv4Address(bytes[0], bytes[1], bytes[2], bytes[3]);
   return true;
 }

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "include/portwire.h"  // the definitions below are checked against it
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -44,30 +46,30 @@ void Answer(const Bytes& c) {
 
 }  // namespace
 
-PW_EXPORT int32_t PW_CALL KPC_Initialize() { return g_open ? 0 : static_cast<int32_t>(0x80000001u); }
+PW_EXPORT int32_t PW_CALL KPC_Initialize() { return g_open ? 0 : PW_NOT_OPEN; }
 PW_EXPORT int32_t PW_CALL KPC_Terminate() { return 0; }
-PW_EXPORT int32_t PW_CALL KPC_SetPort(void*) { return 0; }
+PW_EXPORT int32_t PW_CALL KPC_SetPort(::PortSettings*) { return PW_OK; }
 
 PW_EXPORT int32_t PW_CALL KPC_Open(int32_t) {
   ++g_opens;
   const std::string mode = Mode();
-  if (mode == "open-fails" || (mode == "no-reconnect" && g_opens > 1)) return static_cast<int32_t>(0x8000000Bu);
-  if (mode == "already-open") return static_cast<int32_t>(0x80000002u);
+  if (mode == "open-fails" || (mode == "no-reconnect" && g_opens > 1)) return PW_CANNOT_LINK;
+  if (mode == "already-open") return PW_ALREADY_OPEN;
   g_open = true;
   return 0;
 }
 
 PW_EXPORT int32_t PW_CALL KPC_Close() {
-  if (!g_open) return static_cast<int32_t>(0x80000000u);
+  if (!g_open) return PW_FAILED;
   g_open = false;
   g_pending.clear();
   return 0;
 }
 
 PW_EXPORT int32_t PW_CALL KPC_Read(uint8_t* buffer, uint32_t size, uint32_t* received, int32_t) {
-  if (!g_open && Mode() != "already-open") return static_cast<int32_t>(0x80000001u);
+  if (!g_open && Mode() != "already-open") return PW_NOT_OPEN;
   if (received) *received = 0;
-  if (g_pending.empty()) return static_cast<int32_t>(0x80000003u);
+  if (g_pending.empty()) return PW_TIMEOUT;
   const Bytes b = g_pending.front();
   g_pending.pop_front();
   const uint32_t n = b.size() < size ? static_cast<uint32_t>(b.size()) : size;
@@ -77,13 +79,13 @@ PW_EXPORT int32_t PW_CALL KPC_Read(uint8_t* buffer, uint32_t size, uint32_t* rec
 }
 
 PW_EXPORT int32_t PW_CALL KPC_Write(const uint8_t* data, uint32_t length, uint32_t* written, int32_t) {
-  if (length == 0) return static_cast<int32_t>(0x80000000u);
-  if (!g_open && Mode() != "already-open") return static_cast<int32_t>(0x80000001u);
+  if (length == 0) return PW_FAILED;
+  if (!g_open && Mode() != "already-open") return PW_NOT_OPEN;
   Answer(Bytes(data, data + length));
   if (written) *written = length;
   return 0;
 }
 
 #ifndef DOUBLE_WITHOUT_FLOW_CONTROL
-PW_EXPORT int32_t PW_CALL KPC_SetFlowCtrlForced(int32_t) { return g_open ? 0 : static_cast<int32_t>(0x80000001u); }
+PW_EXPORT int32_t PW_CALL KPC_SetFlowCtrlForced(int32_t) { return g_open ? 0 : PW_NOT_OPEN; }
 #endif

@@ -2,17 +2,59 @@
 // take the API lock where the function needs it, call one operation, return a
 // result code. Pointers that callers must supply are checked here, so a bad
 // argument is an error code, never a crash in the caller's process.
+//
+// The public header is included so that the compiler checks every definition
+// here against the declaration integrators compile with.
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
 
+#include "include/portwire.h"
 #include "portlib/api/port_manager_instance.h"
 #include "portlib/manager/kpcapi_cs.h"
 #include "portlib/manager/port_maintenance.h"
+#include "portlib/manager/trace.h"
 
-using tw::PortSettings;
 using namespace tw::portwire;
 
 namespace {
+
+// The header's record and the library's are one binary layout.
+#define PW_SAME_FIELD(field) \
+  static_assert(offsetof(::PortSettings, field) == offsetof(tw::PortSettings, field) && \
+                sizeof(::PortSettings::field) == sizeof(tw::PortSettings::field))
+PW_SAME_FIELD(portType);
+PW_SAME_FIELD(portName);
+PW_SAME_FIELD(readTimeout);
+PW_SAME_FIELD(writeTimeout);
+PW_SAME_FIELD(route);
+PW_SAME_FIELD(deviceName);
+PW_SAME_FIELD(servicePortName);
+PW_SAME_FIELD(modelName);
+PW_SAME_FIELD(reserved);
+PW_SAME_FIELD(baudRate);
+PW_SAME_FIELD(parity);
+PW_SAME_FIELD(dataBits);
+PW_SAME_FIELD(flowControl);
+PW_SAME_FIELD(interfaceBoard);
+PW_SAME_FIELD(usbClass);
+PW_SAME_FIELD(bluetoothAddress);
+PW_SAME_FIELD(interfaceName);
+PW_SAME_FIELD(versionText);
+PW_SAME_FIELD(secondVersionText);
+PW_SAME_FIELD(usbSerialNumber);
+PW_SAME_FIELD(usbSpeedText);
+PW_SAME_FIELD(routeKind);
+#undef PW_SAME_FIELD
+static_assert(sizeof(::PortSettings) == sizeof(tw::PortSettings));
+static_assert(std::is_trivially_copyable_v<::PortSettings> && std::is_trivially_copyable_v<tw::PortSettings>);
+
+// The caller's record as the library's type (same layout, checked above).
+tw::PortSettings* AsRecord(::PortSettings* record) { return reinterpret_cast<tw::PortSettings*>(record); }
 
 KPComm& M() { return PortManager(); }
 
@@ -22,33 +64,60 @@ CCommBase* OpenBackend() {
   return (backend && backend->IsOpen()) ? backend : nullptr;
 }
 
+// The port name of the current record, for trace lines.
+std::u16string TracePort() {
+  const tw::PortSettings settings = M().CurrentSettings();
+  return std::u16string(tw::GetText(settings.portName));
+}
+
+// Runs `body` with nothing thrown out of it (Guarded) and, with
+// PORTWIRE_TRACE set, writes one trace line for the call.
+template <typename Body>
+Result Traced(std::string_view function, Body&& body) {
+  const Result result = Guarded(std::forward<Body>(body));
+  if (trace::Enabled()) trace::Call(function, TracePort(), result);
+  return result;
+}
+
+// Runs `body` under the API lock. A client callback that calls in while
+// another thread stops the library's threads does not get the lock: the port
+// is going away, so it is told that nothing is open.
+template <typename Body>
+Result UnderLock(Body&& body) {
+  KPCAPI_CS guard(M());
+  if (!guard.Held()) return kResultNotOpen;
+  return body();
+}
+
+template <typename Body>
+Result Locked(std::string_view function, Body&& body) {
+  return Traced(function, [&] { return UnderLock(body); });
+}
+
 }  // namespace
 
-PW_EXPORT int32_t PW_CALL KPC_SetPort(PortSettings* record) {
-  return Guarded([&] {
-    KPCAPI_CS guard(M());
+PW_EXPORT int32_t PW_CALL KPC_SetPort(::PortSettings* record) {
+  return Locked("KPC_SetPort", [&] {
     M().EnsureInitialized();
     if (!record) return kResultInvalidArgument;
-    return M().SetPort(record);
+    return M().SetPort(AsRecord(record));
   });
 }
 
-PW_EXPORT int32_t PW_CALL KPC_GetPort(PortSettings* record) {
-  return Guarded([&] {
-    KPCAPI_CS guard(M());
+PW_EXPORT int32_t PW_CALL KPC_GetPort(::PortSettings* record) {
+  return Locked("KPC_GetPort", [&] {
     M().EnsureInitialized();
     if (!record) return kResultInvalidArgument;
-    const Result r = M().GetPort(record);
+    const Result r = M().GetPort(AsRecord(record));
     if (r != kResultOk) return r;
     // Details of the device behind the record, while no port holds it.
-    return PortEnumeration().CompletePortDetails(*record);
+    return PortEnumeration().CompletePortDetails(*AsRecord(record));
   });
 }
 
-PW_EXPORT int32_t PW_CALL KPC_EnumDevPort(const uint16_t* portTypeUnits, PortSettings** array, uint32_t capacity,
+PW_EXPORT int32_t PW_CALL KPC_EnumDevPort(const uint16_t* portTypeUnits, ::PortSettings** array, uint32_t capacity,
                                           uint32_t* found) {
-  return Guarded([&] {
-    KPCAPI_CS guard(M());
+  return Locked("KPC_EnumDevPort", [&] {
     M().EnsureInitialized();
     if (found) *found = 0;
     if (!portTypeUnits) return kResultInvalidArgument;
@@ -57,29 +126,28 @@ PW_EXPORT int32_t PW_CALL KPC_EnumDevPort(const uint16_t* portTypeUnits, PortSet
     size_t length = 0;
     while (length < tw::kPortTextUnits && portType[length] != u'\0') ++length;
     if (length == tw::kPortTextUnits) return kResultFailed;
-    return PortEnumeration().EnumDevPort(std::u16string_view(portType, length), array, capacity, found);
+    // Each record of the array has the library's layout (checked above).
+    return PortEnumeration().EnumDevPort(std::u16string_view(portType, length),
+                                         reinterpret_cast<tw::PortSettings**>(array), capacity, found);
   });
 }
 
 PW_EXPORT int32_t PW_CALL KPC_Open(int32_t mode) {
-  return Guarded([&] {
-    KPCAPI_CS guard(M());
+  return Locked("KPC_Open", [&] {
     M().EnsureInitialized();
     return M().Open(mode);
   });
 }
 
 PW_EXPORT int32_t PW_CALL KPC_Close() {
-  return Guarded([&] {
-    KPCAPI_CS guard(M());
+  return Locked("KPC_Close", [&] {
     M().EnsureInitialized();
     return M().Close();
   });
 }
 
 PW_EXPORT int32_t PW_CALL KPC_Read(uint8_t* buffer, uint32_t size, uint32_t* received, int32_t timeoutMs) {
-  return Guarded([&] {
-    KPCAPI_CS guard(M());
+  return Locked("KPC_Read", [&] {
     M().EnsureInitialized();
     if (!buffer) return kResultInvalidArgument;
     return M().Read(buffer, size, received, timeoutMs);
@@ -87,17 +155,15 @@ PW_EXPORT int32_t PW_CALL KPC_Read(uint8_t* buffer, uint32_t size, uint32_t* rec
 }
 
 PW_EXPORT int32_t PW_CALL KPC_Write(const uint8_t* data, uint32_t length, uint32_t* written, int32_t timeoutMs) {
-  return Guarded([&] {
+  return Traced("KPC_Write", [&] {
     if (length == 0) return kResultFailed;
     if (!data) return kResultInvalidArgument;
-    KPCAPI_CS guard(M());
-    return M().Write(data, length, written, timeoutMs);
+    return UnderLock([&] { return M().Write(data, length, written, timeoutMs); });
   });
 }
 
 PW_EXPORT int32_t PW_CALL KPC_GetStatus(int32_t* status) {
-  return Guarded([&] {
-    KPCAPI_CS guard(M());
+  return Locked("KPC_GetStatus", [&] {
     M().EnsureInitialized();
     if (!status) return kResultInvalidArgument;
     *status = M().Status();
@@ -106,8 +172,7 @@ PW_EXPORT int32_t PW_CALL KPC_GetStatus(int32_t* status) {
 }
 
 PW_EXPORT int32_t PW_CALL KPC_Initialize() {
-  return Guarded([&] {
-    KPCAPI_CS guard(M());
+  return Locked("KPC_Initialize", [&] {
     M().EnsureInitialized();
     CCommBase* backend = OpenBackend();
     if (!backend) return kResultNotOpen;
@@ -117,8 +182,7 @@ PW_EXPORT int32_t PW_CALL KPC_Initialize() {
 }
 
 PW_EXPORT int32_t PW_CALL KPC_Purge() {
-  return Guarded([&] {
-    KPCAPI_CS guard(M());
+  return Locked("KPC_Purge", [&] {
     M().EnsureInitialized();
     M().Purge();
     return kResultOk;
@@ -126,16 +190,15 @@ PW_EXPORT int32_t PW_CALL KPC_Purge() {
 }
 
 PW_EXPORT int32_t PW_CALL KPC_Reset() {
-  return Guarded([&] {
-    KPCAPI_CS guard(M());
+  return Locked("KPC_Reset", [&] {
     M().EnsureInitialized();
     CCommBase* backend = OpenBackend();
     return backend ? backend->Reset() : kResultNotOpen;
   });
 }
 
-PW_EXPORT int32_t PW_CALL KPC_RegisterStatusProc(StatusProc proc, void* user) {
-  return Guarded([&] {
+PW_EXPORT int32_t PW_CALL KPC_RegisterStatusProc(KPC_StatusProc proc, void* user) {
+  return Traced("KPC_RegisterStatusProc", [&] {
     M().EnsureInitialized();
     M().RegisterStatusProc(proc, user);
     return kResultOk;
@@ -143,7 +206,7 @@ PW_EXPORT int32_t PW_CALL KPC_RegisterStatusProc(StatusProc proc, void* user) {
 }
 
 PW_EXPORT int32_t PW_CALL KPC_UnregisterStatusProc() {
-  return Guarded([&] {
+  return Traced("KPC_UnregisterStatusProc", [&] {
     M().EnsureInitialized();
     M().UnregisterStatusProc();
     return kResultOk;
@@ -151,37 +214,34 @@ PW_EXPORT int32_t PW_CALL KPC_UnregisterStatusProc() {
 }
 
 PW_EXPORT int32_t PW_CALL KPC_SetDisableOffOffline() {
-  return Guarded([&] {
+  return Traced("KPC_SetDisableOffOffline", [&] {
     CCommBase* backend = OpenBackend();
     return backend ? backend->SetDisableOffOffline() : kResultNotOpen;
   });
 }
 
 PW_EXPORT int32_t PW_CALL KPC_SetResponseACK(int32_t flag) {
-  return Guarded([&] {
+  return Traced("KPC_SetResponseACK", [&] {
     CCommBase* backend = OpenBackend();
     return backend ? backend->SetResponseACK(flag) : kResultNotOpen;
   });
 }
 
 PW_EXPORT int32_t PW_CALL KPC_SetFlowCtrlForced(int32_t flag) {
-  return Guarded([&] {
-    KPCAPI_CS guard(M());
+  return Locked("KPC_SetFlowCtrlForced", [&] {
     CCommBase* backend = OpenBackend();
     return backend ? backend->SetFlowCtrlForced(flag) : kResultNotOpen;
   });
 }
 
 PW_EXPORT int32_t PW_CALL KPC_Terminate() {
-  return Guarded([&] {
-    KPCAPI_CS guard(M());
+  return Locked("KPC_Terminate", [&] {
     return M().UnloadBackends();
   });
 }
 
 PW_EXPORT int32_t PW_CALL KPC_GetAccessVersion(int32_t* version) {
-  return Guarded([&] {
-    KPCAPI_CS guard(M());
+  return Locked("KPC_GetAccessVersion", [&] {
     if (!version) return kResultFailed;
     if (!OpenBackend()) return kResultNotOpen;
     *version = M().RouteKind();
@@ -189,55 +249,53 @@ PW_EXPORT int32_t PW_CALL KPC_GetAccessVersion(int32_t* version) {
   });
 }
 
-PW_EXPORT int32_t PW_CALL KPC_FindPort(int32_t /*unused*/, PortSettings* out) {
-  return Guarded([&] {
+PW_EXPORT int32_t PW_CALL KPC_FindPort(int32_t /*unused*/, ::PortSettings* out) {
+  return Traced("KPC_FindPort", [&] {
     M().EnsureInitialized();
-    if (out) *out = tw::MakeDefaultPortSettings();
+    if (out) *AsRecord(out) = tw::MakeDefaultPortSettings();
     return kResultFailed;
   });
 }
 
 PW_EXPORT int32_t PW_CALL KPC_RecoverySending() {
-  return Guarded([&] {
-    KPCAPI_CS guard(M());
+  return Locked("KPC_RecoverySending", [&] {
     CCommBase* backend = OpenBackend();
     return backend ? backend->RecoverySending() : kResultNotOpen;
   });
 }
 
 PW_EXPORT int32_t PW_CALL KPC_ReopenPort() {
-  return Guarded([&] {
-    KPCAPI_CS guard(M());
+  return Locked("KPC_ReopenPort", [&] {
     CCommBase* backend = M().CurrentBackend();
     return backend ? backend->ReopenPort() : kResultNotOpen;
   });
 }
 
 PW_EXPORT int32_t PW_CALL KPC_SetModelType(int32_t type) {
-  return Guarded([&] {
+  return Traced("KPC_SetModelType", [&] {
     M().SetModelType(type);
     return kResultOk;
   });
 }
 
 PW_EXPORT int32_t PW_CALL KPC_SetPortConnector(int32_t value) {
-  return Guarded([&] {
-    KPCAPI_CS guard(M());
+  return Locked("KPC_SetPortConnector", [&] {
     CCommBase* backend = M().CurrentBackend();
     return backend ? backend->SetPortConnector(value) : kResultNotOpen;
   });
 }
 
 PW_EXPORT int32_t PW_CALL KPC_IsPortConnectorEnabled(int32_t* enabled) {
-  return Guarded([&] {
-    KPCAPI_CS guard(M());
+  return Locked("KPC_IsPortConnectorEnabled", [&] {
     CCommBase* backend = M().CurrentBackend();
-    return backend ? backend->IsPortConnectorEnabled(enabled) : kResultNotOpen;
+    if (!backend) return kResultNotOpen;
+    if (!enabled) return kResultInvalidArgument;
+    return backend->IsPortConnectorEnabled(enabled);
   });
 }
 
-PW_EXPORT int32_t PW_CALL KPC_RegisterBatStatusProc(BatteryStatusProc proc, void* user) {
-  return Guarded([&] {
+PW_EXPORT int32_t PW_CALL KPC_RegisterBatStatusProc(KPC_BatStatusProc proc, void* user) {
+  return Traced("KPC_RegisterBatStatusProc", [&] {
     M().EnsureInitialized();
     M().RegisterBatStatusProc(proc, user);
     return kResultOk;
@@ -245,7 +303,7 @@ PW_EXPORT int32_t PW_CALL KPC_RegisterBatStatusProc(BatteryStatusProc proc, void
 }
 
 PW_EXPORT int32_t PW_CALL KPC_UnregisterBatStatusProc() {
-  return Guarded([&] {
+  return Traced("KPC_UnregisterBatStatusProc", [&] {
     M().EnsureInitialized();
     M().UnregisterBatStatusProc();
     return kResultOk;
@@ -253,7 +311,7 @@ PW_EXPORT int32_t PW_CALL KPC_UnregisterBatStatusProc() {
 }
 
 PW_EXPORT int32_t PW_CALL KPC_GetCaller(int32_t* caller) {
-  return Guarded([&] {
+  return Traced("KPC_GetCaller", [&] {
     if (!caller) return kResultInvalidArgument;
     *caller = static_cast<int32_t>(M().Caller());
     return kResultOk;
@@ -261,18 +319,18 @@ PW_EXPORT int32_t PW_CALL KPC_GetCaller(int32_t* caller) {
 }
 
 PW_EXPORT int32_t PW_CALL KPC_SetCaller(uint32_t caller) {
-  return Guarded([&] { return M().SetCaller(caller); });
+  return Traced("KPC_SetCaller", [&] { return M().SetCaller(caller); });
 }
 
-PW_EXPORT int32_t PW_CALL KPC_RegistRawStatusCallBack(RawStatusProc proc, void* user) {
-  return Guarded([&] {
+PW_EXPORT int32_t PW_CALL KPC_RegistRawStatusCallBack(KPC_RawStatusProc proc, void* user) {
+  return Traced("KPC_RegistRawStatusCallBack", [&] {
     M().RegistRawStatusCallBack(proc, user);
     return kResultOk;
   });
 }
 
 PW_EXPORT void PW_CALL KPC_UnregistRawStatusCallback() {
-  Guarded([&] {
+  Traced("KPC_UnregistRawStatusCallback", [&] {
     M().UnregistRawStatusCallback();
     return kResultOk;
   });
@@ -281,42 +339,39 @@ PW_EXPORT void PW_CALL KPC_UnregistRawStatusCallback() {
 // ----- Port maintenance -----
 
 PW_EXPORT int32_t PW_CALL KPC_EnumPort(int32_t, int32_t, int32_t, int32_t) {
-  return Guarded([&] {
-    KPCAPI_CS guard(M());
-    return EnumPort(M());
-  });
+  return Locked("KPC_EnumPort", [&] { return EnumPort(M()); });
 }
 
-PW_EXPORT int32_t PW_CALL KPC_AddPort(PortSettings* record) {
-  return Guarded([&] {
-    KPCAPI_CS guard(M());
+PW_EXPORT int32_t PW_CALL KPC_AddPort(::PortSettings* record) {
+  return Locked("KPC_AddPort", [&] {
     M().EnsureInitialized();
     if (!record) return kResultInvalidArgument;
-    return AddPort(M(), record);
+    return AddPort(M(), AsRecord(record));
   });
 }
 
-PW_EXPORT int32_t PW_CALL KPC_PortSetting(PortSettings* record) {
-  return Guarded([&] {
-    KPCAPI_CS guard(M());
+PW_EXPORT int32_t PW_CALL KPC_PortSetting(::PortSettings* record) {
+  return Locked("KPC_PortSetting", [&] {
     if (!record) return kResultInvalidArgument;
-    return PortSetting(M(), record, [](PortSettings& r) { return PortEnumeration().LookupNetworkDetails(r); });
+    return PortSetting(M(), AsRecord(record),
+                       [](tw::PortSettings& r) { return PortEnumeration().LookupNetworkDetails(r); });
   });
 }
 
-PW_EXPORT int32_t PW_CALL KPC_CommunicationTest(PortSettings* record) {
-  return Guarded([&] {
-    KPCAPI_CS guard(M());
+PW_EXPORT int32_t PW_CALL KPC_CommunicationTest(::PortSettings* record) {
+  return Locked("KPC_CommunicationTest", [&] {
     M().EnsureInitialized();
     if (!record) return kResultInvalidArgument;
-    return M().CommunicationTest(record);
+    return M().CommunicationTest(AsRecord(record));
   });
 }
 
 PW_EXPORT int32_t PW_CALL KPC_RegisterDeviceStateCallback(void* callback, void* user) {
-  return Guarded([&] { return RegisterDeviceStateCallback(M(), callback, user); });
+  return Traced("KPC_RegisterDeviceStateCallback",
+                [&] { return RegisterDeviceStateCallback(M(), callback, user); });
 }
 
 PW_EXPORT int32_t PW_CALL KPC_UnregisterDeviceStateCallback(void* callback, void* user) {
-  return Guarded([&] { return UnregisterDeviceStateCallback(M(), callback, user); });
+  return Traced("KPC_UnregisterDeviceStateCallback",
+                [&] { return UnregisterDeviceStateCallback(M(), callback, user); });
 }

@@ -13,13 +13,13 @@
 // (DeliverData, DeliverReply, DispatchStatus, DeliverBattery, ...), never by
 // touching the manager's members directly.
 //
-// Results are the library's result codes (portlib/manager/result_codes.h).
+// Results are the library's result codes (shared/result_codes.h).
 
 #include <atomic>
 #include <cstdint>
 
 #include "platform/module.h"
-#include "portlib/manager/result_codes.h"
+#include "shared/result_codes.h"
 #include "shared/port_settings.h"
 
 namespace tw::portwire {

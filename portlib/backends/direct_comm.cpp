@@ -12,9 +12,8 @@
 namespace tw::portwire {
 namespace {
 
-constexpr int32_t kLibLinked = 1;
+// 100 is a second "linked" answer of the maker's library.
 constexpr int32_t kLibLinkedToo = 100;
-constexpr int32_t kLibTimeout = 1000;
 
 }  // namespace
 
@@ -151,8 +150,8 @@ bool CDirectComm::IsReachable() {
 }
 
 Result CDirectComm::TranslateResult(int32_t libraryCode) {
-  if (libraryCode == kLibLinked || libraryCode == kLibLinkedToo) return kResultOk;
-  if (libraryCode == kLibTimeout) return kResultTimeout;
+  if (libraryCode == kLnkioOk || libraryCode == kLibLinkedToo) return kResultOk;
+  if (libraryCode == kLnkioTimeout) return kResultTimeout;
   return kResultFailed;
 }
 

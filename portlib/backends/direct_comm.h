@@ -43,19 +43,19 @@
 #include <vector>
 
 #include "lnkio/link_open_block.h"
+#include "lnkio/lnkioapi.h"
 #include "portlib/backends/comm_base.h"
 
 namespace tw::portwire {
 
-// The port-access library's entry points (C linkage, default calling
-// convention, int32 results).
+// The port-access library's entry points, typed by its own header.
 struct LnkioEntryPoints {
-  using OpenFn = int32_t (*)(const void* block);
-  using WriteFn = int32_t (*)(const void* data, int32_t length, int32_t* written);
-  using ReadFn = int32_t (*)(void* buffer, int32_t size, int32_t* length);
-  using VoidFn = int32_t (*)();
-  using SetNoFlowFn = int32_t (*)(uint8_t noFlow);
-  using WaitReadableFn = int32_t (*)(int32_t timeoutMs);
+  using OpenFn = lnkio::OpenFn;
+  using WriteFn = lnkio::WriteFn;
+  using ReadFn = lnkio::ReadFn;
+  using VoidFn = lnkio::VoidFn;
+  using SetNoFlowFn = lnkio::SetNoFlowFn;
+  using WaitReadableFn = lnkio::WaitReadableFn;
 
   OpenFn open = nullptr;
   WriteFn write = nullptr;

@@ -11,9 +11,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-constexpr int32_t kReadNothing = 0;
-constexpr int32_t kReadStatus = 2;
-constexpr int32_t kReadStatusOrBattery = 3;
 
 // After this many "readable" wake-ups that found nothing, the monitor stops
 // trusting LNKIO_WaitReadable for one idle period (it must never spin).
@@ -25,11 +22,6 @@ constexpr int kMaxDeferrals = 200;
 
 bool IsRealTimeReport(const uint8_t* b, int32_t length, uint8_t first) {
   return length == 4 && b[0] == first && (b[1] & 0x40) && (b[2] & 0x40) && b[3] == 0;
-}
-
-bool IsBatteryReport(const uint8_t* b, int32_t length) {
-  return length == 5 && b[0] == 0x37 && b[1] == 0x45 && (b[2] == '0' || b[2] == '1') && b[3] >= '0' &&
-         b[3] <= '6' && b[4] == 0;
 }
 
 }  // namespace
@@ -213,18 +205,18 @@ void CDirectComm::JoinNotifiers(bool blocking) {
 
 void CDirectComm::SortPacket(int32_t code, const uint8_t* bytes, int32_t length) {
   KPComm& owner = *Owner();
-  if (code == kReadStatus) {
+  if (code == kLnkioReadStatus) {
     owner.DispatchStatus(kStatusEvent, bytes, static_cast<uint32_t>(length));
     return;
   }
-  if (code == kReadStatusOrBattery) {
+  if (code == kLnkioReadStatusOrBattery) {
     if (IsRealTimeReport(bytes, length, 0x39)) return;  // nothing the client wants
     if (IsRealTimeReport(bytes, length, 0x35)) {
       owner.DispatchStatus(kStatusEvent, bytes, 4);
       return;
     }
-    if (IsBatteryReport(bytes, length)) {
-      owner.DeliverBattery(static_cast<uint16_t>(bytes[3] * 256 + bytes[2]));
+    if (length > 0 && lnkio::IsBatteryReport(bytes, static_cast<size_t>(length))) {
+      owner.DispatchStatus(kBatteryEvent, bytes, static_cast<uint32_t>(length));
       return;
     }
   }
@@ -311,7 +303,7 @@ void CDirectComm::MonitorLoop(MonitorRun& run) {
       code = api_.read(buffer.data(), kReadBufferSize, &length);
     }
     length = std::clamp(length, 0, kReadBufferSize);
-    const bool empty = code == kReadNothing || (length == 0 && code != kReadStatus && code != kReadStatusOrBattery);
+    const bool empty = code == kLnkioReadNothing || (length == 0 && code != kLnkioReadStatus && code != kLnkioReadStatusOrBattery);
     if (!empty) {
       lastReadEmpty = false;
       readableMisses = 0;

@@ -1,5 +1,9 @@
 #include "portlib/backends/open_block_builder.h"
 
+#include <string>
+
+#include "platform/ipv4_text.h"
+
 namespace tw::portwire {
 namespace {
 
@@ -15,30 +19,13 @@ bool SerialNumber(std::u16string_view name, int32_t maxNumber, int32_t& index) {
   return true;
 }
 
-// Four dotted decimal parts of 0..255. A part that is empty, holds anything
-// but digits, or exceeds a byte is refused rather than truncated: a typing
-// slip must not make the link go to some other host.
+// The record's address text (ParseDottedIpv4). Each UTF-16 unit counts by its
+// low byte, as the name is narrowed.
 bool NetworkAddress(std::u16string_view name, uint8_t out[4]) {
   if (name.size() > kPortTextMaxChars) return false;
-  int part = 0;
-  int digits = 0;
-  uint32_t value = 0;
-  for (size_t i = 0; i <= name.size(); ++i) {
-    // Each UTF-16 unit counts by its low byte, as the name is narrowed.
-    const char c = i == name.size() ? '.' : static_cast<char>(name[i] & 0xFF);
-    if (c == '.') {
-      if (digits == 0 || part >= 4) return false;
-      out[part++] = static_cast<uint8_t>(value);
-      digits = 0;
-      value = 0;
-    } else if (c >= '0' && c <= '9') {
-      value = value * 10 + static_cast<uint32_t>(c - '0');
-      if (++digits > 3 || value > 255) return false;
-    } else {
-      return false;
-    }
-  }
-  return part == 4;
+  std::string narrow(name.size(), '\0');
+  for (size_t i = 0; i < name.size(); ++i) narrow[i] = static_cast<char>(name[i] & 0xFF);
+  return platform::ParseDottedIpv4(narrow, out);
 }
 
 }  // namespace

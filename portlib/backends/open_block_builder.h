@@ -17,7 +17,7 @@
 namespace tw::portwire {
 
 // Link timeout written into every block the backend builds.
-inline constexpr int32_t kOpenBlockLinkTimeoutMs = 2000;
+inline constexpr int32_t kOpenBlockLinkTimeoutMs = lnkio::kDefaultLinkTimeoutMs;
 
 // Updates `block` for `settings`; false (block unchanged) when the port name
 // does not fit the port type (COM or BT number outside 1..32, LPT outside 1..9,

@@ -6,6 +6,7 @@
 
 #include "portlib/manager/installed_driver.h"
 #include "portlib/manager/service_switch.h"
+#include "portlib/manager/trace.h"
 
 namespace tw::portwire {
 namespace {
@@ -45,6 +46,7 @@ KPComm::KPComm(KPCommBackends backends, KPCommEnvironment environment)
 }
 
 KPComm::~KPComm() {
+  StoppingScope stopping(*this);
   {
     // Nothing may be set up any more, also not by a backend thread.
     std::lock_guard<std::recursive_mutex> guard(initLock_);
@@ -232,6 +234,7 @@ Result KPComm::Close() {
   EnsureInitialized();
   CCommBase* current = current_.load();
   if (current == nullptr) return kResultFailed;
+  StoppingScope stopping(*this);
   const Result result = current->Close();
   current_.store(nullptr);
   Purge();
@@ -245,7 +248,12 @@ Result KPComm::Write(const uint8_t* data, uint32_t length, uint32_t* written, in
   if (data == nullptr) return kResultInvalidArgument;
   const int32_t timeout = ResolveWriteTimeout(timeoutMs);
   if (written != nullptr) *written = 0;
-  return current->Write(data, length, written, timeout);
+  const Result result = current->Write(data, length, written, timeout);
+  if (trace::Enabled()) {
+    const uint32_t sent = written != nullptr ? std::min(*written, length) : (result == kResultOk ? length : 0);
+    trace::Block(TracePort(), true, data, sent);
+  }
+  return result;
 }
 
 Result KPComm::Read(uint8_t* buffer, uint32_t size, uint32_t* received, int32_t timeoutMs) {
@@ -259,6 +267,7 @@ Result KPComm::Read(uint8_t* buffer, uint32_t size, uint32_t* received, int32_t 
 }
 
 Result KPComm::UnloadBackends() {
+  StoppingScope stopping(*this);
   if (portService_) portService_->Unload();
   if (driverPath_) driverPath_->Unload();
   return direct_ ? direct_->Unload() : kResultOk;
@@ -271,12 +280,21 @@ Result KPComm::Purge() {
   return kResultOk;
 }
 
+std::u16string KPComm::TracePort() const {
+  std::lock_guard<std::mutex> guard(settingsLock_);
+  return std::u16string(GetText(settings_.portName));
+}
+
 void KPComm::DeliverData(std::vector<uint8_t> block) {
+  if (trace::Enabled()) trace::Block(TracePort(), false, block.data(), block.size());
   rawQueue_.Push(std::move(block));
   dataArrived_.Set();
 }
 
-void KPComm::DeliverReply(std::vector<uint8_t> block) { replyQueue_.Push(std::move(block)); }
+void KPComm::DeliverReply(std::vector<uint8_t> block) {
+  if (trace::Enabled()) trace::Block(TracePort(), false, block.data(), block.size());
+  replyQueue_.Push(std::move(block));
+}
 
 void KPComm::ApplyKnownPort(PortSettings* record) const {
   if (record == nullptr) return;

@@ -29,27 +29,30 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
+#include "include/portwire.h"
 #include "platform/service_control.h"
 #include "portlib/backends/comm_base.h"
 #include "portlib/manager/block_queue.h"
 #include "portlib/manager/manual_reset_event.h"
-#include "portlib/manager/result_codes.h"
 #include "portlib/manager/store_response.h"
 #include "shared/port_settings.h"
+#include "shared/result_codes.h"
 
 namespace tw::portwire {
 
-// Client callbacks. The user value is handed back unchanged to all three.
-// (On 64-bit Windows there is a single calling convention, so these plain
-// pointer types match the exports' stdcall declarations.)
-using StatusProc = void (*)(int32_t status, void* user);
+// Client callbacks, with the calling convention the public header declares
+// for them (__stdcall on 32-bit Windows). The user value is handed back
+// unchanged to all three.
+using StatusProc = ::KPC_StatusProc;
 // The battery value is an unsigned 16-bit value carried in 32 bits.
-using BatteryStatusProc = void (*)(uint32_t battery, void* user);
+using BatteryStatusProc = ::KPC_BatStatusProc;
 // kind 1: translated automatic status, 2: "5"-report, 999: link lost (bytes null).
-using RawStatusProc = void (*)(int32_t kind, const uint8_t* bytes, void* user);
+using RawStatusProc = ::KPC_RawStatusProc;
 
 // Event kinds handed to DispatchStatus.
 inline constexpr int32_t kStatusEvent = 0x50001;   // 4 status bytes
@@ -187,7 +190,27 @@ class KPComm {
   bool DriverPathAvailable() const { return driverPathAvailable_.load(); }
 
   // The API lock that KPCAPI_CS enters. Recursive, like a critical section.
-  std::recursive_mutex& ApiLock() { return apiLock_; }
+  std::recursive_timed_mutex& ApiLock() { return apiLock_; }
+
+  // Close, Terminate and destruction stop the backends' threads while the
+  // caller holds the API lock. A client callback running on such a thread
+  // that calls a locked export would wait for that lock while the lock's
+  // holder waits for the callback's thread: KPCAPI_CS gives up instead when
+  // it is called from a callback (InClientCallback) while threads are being
+  // stopped (StoppingThreads).
+  bool StoppingThreads() const { return stopping_.load() > 0; }
+  class StoppingScope {
+   public:
+    explicit StoppingScope(KPComm& manager) : manager_(manager) { manager_.stopping_.fetch_add(1); }
+    ~StoppingScope() { manager_.stopping_.fetch_sub(1); }
+    StoppingScope(const StoppingScope&) = delete;
+    StoppingScope& operator=(const StoppingScope&) = delete;
+
+   private:
+    KPComm& manager_;
+  };
+  // True on a thread that is inside one of the client's callbacks.
+  static bool InClientCallback();
 
   // ----- Printer procedures (caller's thread; EnableStatusBack also on
   // backends' threads) -----
@@ -285,10 +308,12 @@ class KPComm {
   const KPCommEnvironment& Environment() const { return environment_; }
 
  private:
+  // The current record's port name, for trace lines.
+  std::u16string TracePort() const;
   bool OpenedOk(Result r) const { return r == kResultOk || r == kResultCannotLink; }
   CCommBase* ServiceBackendForFindPort(int32_t routeKind) const;
   Result ReadReply(std::vector<uint8_t>& reply, uint32_t maxBytes);
-  Result SendCommand(const std::vector<uint8_t>& bytes);
+  Result SendCommand(std::span<const uint8_t> bytes);
   void SwitchLegacyServices(bool start);
   void ReadTimeoutFields(int32_t& readTimeout, int32_t& writeTimeout, int32_t& routeKind) const;
 
@@ -313,7 +338,8 @@ class KPComm {
   std::atomic<bool> initialized_{false};
   std::atomic<bool> slipSeries_{false};
   mutable std::mutex callbackLock_;
-  std::recursive_mutex apiLock_;
+  std::recursive_timed_mutex apiLock_;
+  std::atomic<int> stopping_{0};
   CManualResetEvent statusArrived_;
   StatusProc statusProc_ = nullptr;       // callbackLock_
   BatteryStatusProc batteryProc_ = nullptr;  // callbackLock_

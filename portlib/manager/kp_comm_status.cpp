@@ -2,8 +2,26 @@
 // client's status, battery and raw status callbacks.
 
 #include "portlib/manager/kp_comm.h"
+#include "portlib/manager/trace.h"
 
 namespace tw::portwire {
+namespace {
+
+// Depth of client callbacks on this thread (a callback may register another).
+thread_local int t_callbackDepth = 0;
+
+// Marks this thread as inside a client callback while it calls one.
+class CallbackScope {
+ public:
+  CallbackScope() { ++t_callbackDepth; }
+  ~CallbackScope() { --t_callbackDepth; }
+  CallbackScope(const CallbackScope&) = delete;
+  CallbackScope& operator=(const CallbackScope&) = delete;
+};
+
+}  // namespace
+
+bool KPComm::InClientCallback() { return t_callbackDepth > 0; }
 
 int32_t KPComm::TranslateStatus(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t /*b3*/) const {
   // Two bits of the third byte mean different things per printer family.
@@ -28,6 +46,7 @@ int32_t KPComm::TranslateStatus(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t /*b3
 }
 
 void KPComm::DispatchStatus(int32_t eventKind, const uint8_t* bytes, uint32_t length) {
+  if (trace::Enabled() && bytes != nullptr) trace::Block(TracePort(), false, bytes, length);
   if (eventKind == kStatusEvent) {
     if (bytes != nullptr && length == 4) {
       int32_t status = 0;
@@ -63,7 +82,10 @@ void KPComm::DeliverBattery(uint16_t battery) {
     proc = batteryProc_;
     user = userData_;
   }
-  if (proc != nullptr) proc(battery, user);
+  if (proc != nullptr) {
+    CallbackScope scope;
+    proc(battery, user);
+  }
   statusArrived_.Set();
 }
 
@@ -75,7 +97,10 @@ void KPComm::NotifyStatus(int32_t status) {
     proc = statusProc_;
     user = userData_;
   }
-  if (proc != nullptr) proc(status, user);
+  if (proc != nullptr) {
+    CallbackScope scope;
+    proc(status, user);
+  }
 }
 
 void KPComm::NotifyRawStatus(int32_t kind, const uint8_t* bytes) {
@@ -86,7 +111,10 @@ void KPComm::NotifyRawStatus(int32_t kind, const uint8_t* bytes) {
     proc = rawStatusProc_;
     user = userData_;
   }
-  if (proc != nullptr) proc(kind, bytes, user);
+  if (proc != nullptr) {
+    CallbackScope scope;
+    proc(kind, bytes, user);
+  }
 }
 
 bool KPComm::HasStatusCallback() const {
@@ -106,7 +134,10 @@ void KPComm::RegisterStatusProc(StatusProc proc, void* user) {
     statusProc_ = proc;
     userData_ = user;
   }
-  if (proc != nullptr) proc(status_.load(), user);
+  if (proc != nullptr) {
+    CallbackScope scope;
+    proc(status_.load(), user);
+  }
 }
 
 void KPComm::UnregisterStatusProc() {
@@ -124,7 +155,10 @@ void KPComm::RegisterBatStatusProc(BatteryStatusProc proc, void* user) {
     userData_ = user;
     battery = batteryValue_;
   }
-  if (proc != nullptr) proc(battery, user);
+  if (proc != nullptr) {
+    CallbackScope scope;
+    proc(battery, user);
+  }
 }
 
 void KPComm::UnregisterBatStatusProc() {

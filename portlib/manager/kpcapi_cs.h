@@ -8,6 +8,13 @@
 //
 // The lock is recursive (like a critical section): a client callback that calls
 // a locked export on the thread that already holds it does not deadlock.
+//
+// A client callback on one of the library's threads that calls a locked export
+// while another thread holds the lock to stop those very threads (Close,
+// Terminate) does not get the lock: Held() is 0 and the export returns at once
+// with a failure, so the stopping thread can finish.
+
+#include <chrono>
 
 #include "portlib/manager/kp_comm.h"
 
@@ -16,11 +23,18 @@ namespace tw::portwire {
 class KPCAPI_CS {
  public:
   explicit KPCAPI_CS(KPComm& manager) : lock_(manager.ApiLock()) {
-    lock_.lock();
+    if (KPComm::InClientCallback()) {
+      // Short slices, so that a stop that begins while this waits is seen.
+      while (!lock_.try_lock_for(std::chrono::milliseconds(kCallbackSliceMs))) {
+        if (manager.StoppingThreads()) return;
+      }
+    } else {
+      lock_.lock();
+    }
     held_ = 1;
   }
   virtual ~KPCAPI_CS() {
-    lock_.unlock();
+    if (held_ != 0) lock_.unlock();
     held_ = 0;
   }
   KPCAPI_CS(const KPCAPI_CS&) = delete;
@@ -29,7 +43,8 @@ class KPCAPI_CS {
   int32_t Held() const { return held_; }
 
  private:
-  std::recursive_mutex& lock_;
+  static constexpr int kCallbackSliceMs = 10;
+  std::recursive_timed_mutex& lock_;
   int32_t held_ = 0;
 };
 

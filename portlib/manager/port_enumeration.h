@@ -16,7 +16,7 @@
 
 #include "platform/bluetooth.h"
 #include "platform/machine_ports.h"
-#include "portlib/manager/result_codes.h"
+#include "shared/result_codes.h"
 #include "shared/port_settings.h"
 
 namespace tw::portwire {

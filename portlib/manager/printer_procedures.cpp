@@ -4,16 +4,12 @@
 #include <algorithm>
 
 #include "portlib/manager/kp_comm.h"
+#include "portlib/manager/printer_command_bytes.h"
 
 namespace tw::portwire {
 namespace {
 
-const std::vector<uint8_t> kStatusBackRealTime = {0x10, 0x14, 0x14, 0x00, 0x00, 0x01, 0x08};
-const std::vector<uint8_t> kStatusBack = {0x1D, 0x61, 0xFF};
-const std::vector<uint8_t> kBufferClear = {0x10, 0x14, 0x08, 0x01, 0x03, 0x14, 0x01, 0x06, 0x02, 0x08};
-const std::vector<uint8_t> kBufferClearReply = {0x37, 0x25, 0x00};
-const std::vector<uint8_t> kModelNameQuery = {0x1D, 0x49, 0x43};
-const std::vector<uint8_t> kModelCodeQuery = {0x10, 0x14, 0x12, 0x00, 0x03};
+using namespace printer;
 
 constexpr uint32_t kReplyMaxBytes = 80;      // every reply is read into 80 bytes
 constexpr size_t kQueryTextUnits = 80;       // model name / code texts
@@ -38,7 +34,7 @@ bool ContainsLowered(std::u16string_view text, std::u16string_view lowerNeedle) 
 
 }  // namespace
 
-Result KPComm::SendCommand(const std::vector<uint8_t>& bytes) {
+Result KPComm::SendCommand(std::span<const uint8_t> bytes) {
   uint32_t written = 0;
   // Write applies the route's timeout rule to -1.
   return Write(bytes.data(), static_cast<uint32_t>(bytes.size()), &written, -1);
@@ -59,7 +55,7 @@ Result KPComm::ReadReply(std::vector<uint8_t>& reply, uint32_t maxBytes) {
 
 Result KPComm::EnableStatusBack(bool realTime) {
   if (!IsPortOpen()) return kResultNotOpen;
-  return SendCommand(realTime ? kStatusBackRealTime : kStatusBack);
+  return realTime ? SendCommand(kStatusBackRealTime) : SendCommand(kStatusBack);
 }
 
 Result KPComm::ClearPrinterBuffers() {
@@ -71,7 +67,7 @@ Result KPComm::ClearPrinterBuffers() {
     EnsureInitialized();
     if (!IsPortOpen()) return kResultFailed;
     if (ReadReply(reply, kReplyMaxBytes) != kResultOk) return kResultFailed;
-    if (reply == kBufferClearReply) return kResultOk;
+    if (std::ranges::equal(reply, kBufferClearReply)) return kResultOk;
     environment_.sleep(kBufferClearPauseMs);
   }
   return kResultFailed;

@@ -55,7 +55,11 @@ int32_t CStoreResponse::Store(const uint8_t* bytes, uint32_t length) {
         state_ = statusCompletedThisCall ? kFallbackStatus : kSingleByte;
       }
     }
-    partial_.push_back(b);
+    if (partial_.size() < kMaxPendingBytes) {
+      partial_.push_back(b);
+    } else {
+      overflowed_ = true;
+    }
     bool complete = false;
     switch (state_) {
       case kFlowControl:
@@ -101,7 +105,9 @@ int32_t CStoreResponse::Store(const uint8_t* bytes, uint32_t length) {
 void CStoreResponse::Complete() {
   int32_t kind = state_;
   if (kind == kZeroTerminated) kind = RekindZeroTerminated(partial_);
-  bool keep = true;
+  // A packet cut at the cap is not what the device sent: never hand it out.
+  bool keep = !overflowed_;
+  overflowed_ = false;
   if (kind == kFourByteStatus) {
     for (size_t i = 1; i < partial_.size(); ++i) {
       if ((partial_[i] & 0x90) != 0) keep = false;
@@ -142,11 +148,17 @@ void CStoreResponse::Clear() {
   partial_.clear();
   state_ = kNoPacket;
   expectedLength_ = 0;
+  overflowed_ = false;
 }
 
 size_t CStoreResponse::ResponseCount() const {
   std::lock_guard<std::mutex> guard(lock_);
   return responses_.size();
+}
+
+size_t CStoreResponse::PendingBytes() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return partial_.size();
 }
 
 size_t CStoreResponse::StatusCount() const {

@@ -15,6 +15,12 @@
 //   (b & 0x90) == 0      4: this byte alone                      -> responses
 //   anything else        8: 4 bytes -> statuses, but only after a kind 2 packet was
 //                           completed earlier in the same Store call; else kind 4
+//
+// One unfinished packet holds at most kMaxPendingBytes (128 KiB, twice the
+// largest length-prefixed packet; real replies are under 100 bytes). A device
+// that never sends the byte that ends a packet cannot make the store grow
+// beyond that: further bytes of that packet are dropped, and so is the packet
+// when it finally ends.
 
 #include <cstdint>
 #include <deque>
@@ -40,6 +46,8 @@ class IStoreResponse {
 
 class CStoreResponse final : public IStoreResponse {
  public:
+  static constexpr size_t kMaxPendingBytes = 128 * 1024;
+
   int32_t Store(const uint8_t* bytes, uint32_t length) override;
   int32_t TakeResponse(std::vector<uint8_t>& out) override;
   int32_t TakeStatus(int32_t* outKind, std::vector<uint8_t>& out) override;
@@ -48,6 +56,8 @@ class CStoreResponse final : public IStoreResponse {
   // Numbers of packets waiting (for diagnostics and tests).
   size_t ResponseCount() const;
   size_t StatusCount() const;
+  // Bytes held for the unfinished packet.
+  size_t PendingBytes() const;
 
  private:
   struct Packet {
@@ -64,6 +74,7 @@ class CStoreResponse final : public IStoreResponse {
   std::vector<uint8_t> partial_;
   mutable std::mutex lock_;
   uint32_t expectedLength_ = 0;
+  bool overflowed_ = false;  // the unfinished packet lost bytes beyond the cap
 };
 
 }  // namespace tw::portwire

@@ -26,7 +26,7 @@
 #include <string_view>
 
 #include "platform/device_events.h"
-#include "portlib/manager/result_codes.h"
+#include "shared/result_codes.h"
 
 namespace tw::portwire {
 

@@ -293,6 +293,10 @@ void SimPrinter::RunTcp() {
       // into the old listener's queue in between.
       CloseFd(listenFd_);
       CloseFd(conn);
+      {
+        std::lock_guard<std::mutex> lock(mu_);
+        report_.connected = false;
+      }
       if (!ComeBack(until, seen, [this] { return OpenListener(); })) break;
       Log("back: listening again");
       Changed();
@@ -309,6 +313,7 @@ void SimPrinter::RunTcp() {
       {
         std::lock_guard<std::mutex> lock(mu_);
         ++report_.connections;
+        report_.connected = true;
         protocol_.NewLink(false);
       }
       Log("connection accepted");
@@ -319,7 +324,12 @@ void SimPrinter::RunTcp() {
     if (n <= 0) {
       if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
       CloseFd(conn);
+      {
+        std::lock_guard<std::mutex> lock(mu_);
+        report_.connected = false;
+      }
       Log("connection closed by the peer");
+      Changed();
       continue;
     }
     Handle(buffer.data(), static_cast<std::size_t>(n), conn, true);
@@ -384,6 +394,7 @@ std::string SimPrinter::ReportText() const {
   out << "status_enabled=" << (r.record.statusEnabled ? 1 : 0) << "\n";
   out << "status_packets=" << r.record.statusPackets << "\n";
   out << "connections=" << r.connections << "\n";
+  out << "connected=" << (r.connected ? 1 : 0) << "\n";
   out << "resets=" << r.resets << "\n";
   out << "drops=" << r.drops << "\n";
   out << "bytes_received=" << r.record.bytesReceived << "\n";

@@ -34,6 +34,7 @@ struct SimReport {
   std::string state;                   // starting, up, down, stopped
   std::string ptyPath;                 // current pty slave, if any
   int connections = 0;                 // TCP connections accepted
+  bool connected = false;              // a TCP client is connected now
   int resets = 0;
   int drops = 0;
   SimRecord record;

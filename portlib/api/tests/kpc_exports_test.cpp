@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -23,6 +26,7 @@ struct Api {
   PW_FN(KPC_GetStatus) PW_FN(KPC_Initialize) PW_FN(KPC_Terminate) PW_FN(KPC_SetFlowCtrlForced)
   PW_FN(KPC_SetCaller) PW_FN(KPC_GetCaller) PW_FN(KPC_RegisterStatusProc) PW_FN(KPC_UnregisterStatusProc)
   PW_FN(KPC_FindPort) PW_FN(KPC_Reset) PW_FN(KPC_GetAccessVersion) PW_FN(KPC_Purge)
+  PW_FN(KPC_IsPortConnectorEnabled)
 #undef PW_FN
 
   bool Load() {
@@ -34,6 +38,7 @@ struct Api {
     PW_RESOLVE(KPC_SetFlowCtrlForced) PW_RESOLVE(KPC_SetCaller) PW_RESOLVE(KPC_GetCaller)
     PW_RESOLVE(KPC_RegisterStatusProc) PW_RESOLVE(KPC_UnregisterStatusProc) PW_RESOLVE(KPC_FindPort)
     PW_RESOLVE(KPC_Reset) PW_RESOLVE(KPC_GetAccessVersion) PW_RESOLVE(KPC_Purge)
+    PW_RESOLVE(KPC_IsPortConnectorEnabled)
 #undef PW_RESOLVE
     return true;
   }
@@ -102,6 +107,17 @@ TEST_F(KpcExports, NullPointersAreErrorsNotCrashes) {
   EXPECT_EQ(api.KPC_Write(nullptr, 5, &n, 10), PW_INVALID_ARGUMENT);
   EXPECT_EQ(api.KPC_GetCaller(nullptr), PW_INVALID_ARGUMENT);
   EXPECT_EQ(api.KPC_FindPort(0, nullptr), PW_FAILED);
+
+  // No backend selected yet: nothing to ask. Once one is, a null output is
+  // still an invalid argument, not a success.
+  EXPECT_EQ(api.KPC_IsPortConnectorEnabled(nullptr), PW_NOT_OPEN);
+  PortSettings record = NetRecord(kSimAddress);
+  ASSERT_EQ(api.KPC_SetPort(&record), PW_OK);
+  ASSERT_EQ(api.KPC_Open(1), PW_OK);
+  EXPECT_EQ(api.KPC_IsPortConnectorEnabled(nullptr), PW_INVALID_ARGUMENT);
+  int32_t enabled = -1;
+  EXPECT_EQ(api.KPC_IsPortConnectorEnabled(&enabled), PW_OK);
+  EXPECT_EQ(enabled, 0);
 }
 
 TEST_F(KpcExports, CallerIdAndDefaults) {
@@ -204,6 +220,68 @@ TEST_F(KpcExports, ConcurrentCallersAreSerialised) {
   stop = true;
   poller.join();
   EXPECT_EQ(api.KPC_Close(), PW_OK);
+}
+
+// A client whose status callback calls a locked export, while another thread
+// terminates the library: the callback holds up the monitor thread that
+// Terminate must stop, and Terminate holds the lock the callback waits for.
+struct ReentrantClient {
+  Api* api = nullptr;
+  std::thread::id registrar;
+  std::atomic<bool> inCallback{false};
+  std::atomic<bool> terminating{false};
+  std::atomic<bool> calledIn{false};
+};
+
+void PORTWIRE_CALL CallInFromTheCallback(int32_t, void* user) {
+  auto* client = static_cast<ReentrantClient*>(user);
+  if (std::this_thread::get_id() == client->registrar || client->inCallback.exchange(true)) return;
+  while (!client->terminating) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  // Terminate is under way on the other thread and holds the lock by now.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  int32_t status = 0;
+  client->api->KPC_GetStatus(&status);  // may fail; must not hang anything
+  client->calledIn = true;
+}
+
+TEST_F(KpcExports, TerminateEndsWhileAStatusCallbackCallsIn) {
+  ReentrantClient client;
+  client.api = &api;
+  client.registrar = std::this_thread::get_id();
+  PortSettings record = NetRecord(kSimAddress);
+  ASSERT_EQ(api.KPC_SetPort(&record), PW_OK);
+  ASSERT_EQ(api.KPC_Open(1), PW_OK);
+  ASSERT_EQ(api.KPC_RegisterStatusProc(CallInFromTheCallback, &client), PW_OK);
+  // Status enabling makes the printer send a status packet, which the
+  // monitor thread hands to the callback.
+  api.KPC_Initialize();
+  const auto waitStart = std::chrono::steady_clock::now();
+  while (!client.inCallback && std::chrono::steady_clock::now() - waitStart < std::chrono::seconds(10)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_TRUE(client.inCallback) << "no status callback on the monitor thread";
+
+  std::atomic<bool> done{false};
+  std::atomic<long long> tookMs{0};
+  std::thread terminator([&] {
+    const auto start = std::chrono::steady_clock::now();
+    client.terminating = true;
+    api.KPC_Terminate();
+    tookMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    done = true;
+  });
+  // Generous bound; the point is that it ends at all.
+  const auto start = std::chrono::steady_clock::now();
+  while (!done && std::chrono::steady_clock::now() - start < std::chrono::seconds(20)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (!done) {
+    std::fprintf(stderr, "KPC_Terminate still running after 20 s: deadlocked\n");
+    std::_Exit(1);  // the stuck threads would keep the test program from ending
+  }
+  terminator.join();
+  std::printf("KPC_Terminate took %lld ms\n", tookMs.load());
+  EXPECT_TRUE(client.calledIn);  // the monitor was joined, so its callback is over
 }
 
 }  // namespace

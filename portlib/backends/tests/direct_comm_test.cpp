@@ -98,18 +98,18 @@ struct Seen {
   std::vector<uint32_t> batteries;
   std::atomic<int> callbackDelayMs{0};
 
-  static void Status(int32_t status, void* user) {
+  static void PORTWIRE_CALL Status(int32_t status, void* user) {
     auto* s = static_cast<Seen*>(user);
     std::this_thread::sleep_for(std::chrono::milliseconds(s->callbackDelayMs.load()));
     std::lock_guard<std::mutex> g(s->mu);
     s->statuses.push_back(status);
   }
-  static void Raw(int32_t kind, const uint8_t*, void* user) {
+  static void PORTWIRE_CALL Raw(int32_t kind, const uint8_t*, void* user) {
     auto* s = static_cast<Seen*>(user);
     std::lock_guard<std::mutex> g(s->mu);
     s->rawKinds.push_back(kind);
   }
-  static void Battery(uint32_t value, void* user) {
+  static void PORTWIRE_CALL Battery(uint32_t value, void* user) {
     auto* s = static_cast<Seen*>(user);
     std::lock_guard<std::mutex> g(s->mu);
     s->batteries.push_back(value);
@@ -222,12 +222,12 @@ TEST_F(DirectCommTest, MonitorSortsStatusBatteryAndData) {
   ASSERT_EQ(OpenPort(u"USB", u"001"), kResultOk);
   ASSERT_TRUE(direct_->MonitorRunning());
 
-  fake_->Push(2, {0x08, 0x00, 0x00, 0x00});           // automatic status: offline
-  fake_->Push(3, {0x39, 0x40, 0x40, 0x00});           // "9"-report: dropped
-  fake_->Push(3, {0x35, 0x40, 0x40, 0x00});           // "5"-report: status
-  fake_->Push(3, {0x37, 0x45, 0x31, 0x33, 0x00});     // battery report
-  fake_->Push(3, {0x37, 0x45, 0x39, 0x33, 0x00});     // not a battery report: data
-  fake_->Push(1, {0x5F, 0x4B, 0x50, 0x00});           // a reply
+  fake_->Push(kLnkioReadStatus, {0x08, 0x00, 0x00, 0x00});           // automatic status: offline
+  fake_->Push(kLnkioReadStatusOrBattery, {0x39, 0x40, 0x40, 0x00});           // "9"-report: dropped
+  fake_->Push(kLnkioReadStatusOrBattery, {0x35, 0x40, 0x40, 0x00});           // "5"-report: status
+  fake_->Push(kLnkioReadStatusOrBattery, {0x37, 0x45, 0x31, 0x33, 0x00});     // battery report
+  fake_->Push(kLnkioReadStatusOrBattery, {0x37, 0x45, 0x39, 0x33, 0x00});     // not a battery report: data
+  fake_->Push(kLnkioReadData, {0x5F, 0x4B, 0x50, 0x00});           // a reply
 
   EXPECT_TRUE(WaitUntil([&] { return seen.Has(seen.statuses, 16); }));
   EXPECT_TRUE(WaitUntil([&] { return seen.Has(seen.statuses, 100); }));
@@ -250,7 +250,7 @@ TEST_F(DirectCommTest, ABlockLargerThanTheBufferStaysQueued) {
   Make();
   ASSERT_EQ(OpenPort(u"USB", u"001"), kResultOk);
   const Bytes ten{0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
-  fake_->Push(1, ten);
+  fake_->Push(kLnkioReadData, ten);
   ASSERT_TRUE(WaitUntil([&] { return !kp_->RawReceiveQueue().Empty(); }));
   Bytes got;
   EXPECT_EQ(Read(got, 4), kResultBufferTooSmall);
@@ -287,12 +287,12 @@ TEST_F(DirectCommTest, WrittenCountDecidesTheWriteResult) {
 
 TEST_F(DirectCommTest, SerialOrParallelFailureOrATimeOutCannotLink) {
   Make();
-  const int32_t refused[] = {-3};
+  const int32_t refused[] = {kLnkioErrNoDevice};
   fake_->setOpenResults(refused, 1);
   EXPECT_EQ(OpenPort(u"COM", u"COM2"), kResultCannotLink);
   EXPECT_FALSE(kp_->IsPortOpen());
   EXPECT_FALSE(direct_->MonitorRunning());
-  const int32_t timeout[] = {1000};
+  const int32_t timeout[] = {kLnkioTimeout};
   fake_->setOpenResults(timeout, 1);
   EXPECT_EQ(OpenPort(u"NET", u"127.0.0.82"), kResultCannotLink);
   EXPECT_FALSE(kp_->IsPortOpen());
@@ -300,7 +300,7 @@ TEST_F(DirectCommTest, SerialOrParallelFailureOrATimeOutCannotLink) {
 
 TEST_F(DirectCommTest, UsbPrinterInTheOtherClassIsFoundBySwitching) {
   Make();
-  const int32_t results[] = {-3, 1};
+  const int32_t results[] = {kLnkioErrNoDevice, kLnkioOk};
   fake_->setOpenResults(results, 2);
   ASSERT_EQ(OpenPort(u"USB", u"001", 0), kResultOk);
   const auto kinds = fake_->OpenKinds();
@@ -313,7 +313,7 @@ TEST_F(DirectCommTest, UsbPrinterInTheOtherClassIsFoundBySwitching) {
   kp_->Close();
 
   // Neither class answers: open, but without a link.
-  const int32_t none[] = {-3, -3};
+  const int32_t none[] = {kLnkioErrNoDevice, kLnkioErrNoDevice};
   fake_->setOpenResults(none, 2);
   ASSERT_EQ(OpenPort(u"USB", u"001", 1), kResultOk);
   EXPECT_EQ(kp_->CurrentSettings().usbClass, 0);
@@ -322,7 +322,7 @@ TEST_F(DirectCommTest, UsbPrinterInTheOtherClassIsFoundBySwitching) {
 
 TEST_F(DirectCommTest, NetworkPortLinksOnTheFirstWrite) {
   Make();
-  const int32_t results[] = {-4, 1};
+  const int32_t results[] = {kLnkioErrRefused, kLnkioOk};
   fake_->setOpenResults(results, 2);
   ASSERT_EQ(OpenPort(u"NET", u"127.0.0.83"), kResultOk);
   EXPECT_TRUE(kp_->IsPortOpen());
@@ -410,7 +410,7 @@ TEST_F(DirectCommTest, OfflineSerialPrinterIsReportedLostWithoutLosingReplies) {
 
   // A reply that arrives while the printer stays offline is still there
   // after the monitor's next rounds.
-  fake_->Push(1, {0x37, 0x25, 0x00});
+  fake_->Push(kLnkioReadData, {0x37, 0x25, 0x00});
   ASSERT_TRUE(WaitUntil([&] { return !kp_->RawReceiveQueue().Empty(); }));
   std::this_thread::sleep_for(1500ms);
   Bytes got;

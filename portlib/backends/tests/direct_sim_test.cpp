@@ -27,7 +27,7 @@ const Bytes kModelNameQuery{0x1D, 0x49, 0x43};
 const Bytes kModelNameReply{0x5F, 'K', 'P', '-', 'S', '4', '1', '0', 0x00};
 
 std::atomic<int32_t> g_lastStatus{-100};
-void OnStatus(int32_t status, void*) { g_lastStatus.store(status); }
+void PORTWIRE_CALL OnStatus(int32_t status, void*) { g_lastStatus.store(status); }
 
 struct Port {
   CDirectComm* direct = nullptr;

@@ -15,6 +15,8 @@
 #include <mutex>
 #include <vector>
 
+#include "lnkio/lnkioapi.h"  // the definitions below are checked against it
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -66,14 +68,14 @@ int32_t LNKIO_Open(const void* block) {
   int32_t kind;
   std::memcpy(&kind, block, 4);
   s.openKinds.push_back(kind);
-  if (kind == -1) return 1;
+  if (kind == -1) return kLnkioOk;
   std::memcpy(s.lastBlock, block, 64);
-  int32_t r = 1;
+  int32_t r = kLnkioOk;
   if (!s.openResults.empty()) {
     r = s.openResults[std::min(s.openIndex, s.openResults.size() - 1)];
     ++s.openIndex;
   }
-  s.open = r == 1 || r == 100;
+  s.open = r == kLnkioOk || r == 100;
   s.cv.notify_all();
   return r;
 }
@@ -97,7 +99,7 @@ int32_t LNKIO_Read(void* buffer, int32_t size, int32_t* length) {
   std::lock_guard<std::mutex> lock(s.mu);
   ++s.readCalls;
   *length = 0;
-  if (s.reads.empty() || s.reads.front().at > Clock::now()) return 0;
+  if (s.reads.empty() || s.reads.front().at > Clock::now()) return kLnkioReadNothing;
   Packet p = std::move(s.reads.front());
   s.reads.pop_front();
   const int32_t n = std::min<int32_t>(size, static_cast<int32_t>(p.bytes.size()));
@@ -160,12 +162,12 @@ int32_t LNKIO_WaitReadable(int32_t timeoutMs) {
 }
 #endif
 
-int32_t FirmwareCompare(void) { return -6; }
-int32_t FirmwareUpdate(void) { return -6; }
-int32_t RegisteredCallbackProgress(void) { return -6; }
-int32_t GetFirmware(void) { return -6; }
+int32_t FirmwareCompare(void) { return kLnkioErrUnsupported; }
+int32_t FirmwareUpdate(void) { return kLnkioErrUnsupported; }
+int32_t RegisteredCallbackProgress(void) { return kLnkioErrUnsupported; }
+int32_t GetFirmware(void) { return kLnkioErrUnsupported; }
 #ifndef FAKE_INCOMPLETE
-int32_t FirmwareUpload(void) { return -6; }
+int32_t FirmwareUpload(void) { return kLnkioErrUnsupported; }
 #endif
 
 // ----- scripting -----

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <type_traits>
+
+#include "portlib/manager/printer_command_bytes.h"
 #include "portlib/manager/tests/scripted_backend.h"
 
 namespace tw::portwire {
@@ -258,6 +261,21 @@ TEST_F(PrinterProcedures, CommunicationTestReopensWhenTheRouteChanged) {
   EXPECT_EQ(rig_.portService->foundPortCalls.size(), 1u);  // SetPort's lookup only
   EXPECT_EQ(GetText(record.modelName), u"KP-S410");
 }
+
+}  // namespace
+}  // namespace tw::portwire
+
+namespace tw::portwire {
+namespace {
+
+// The manager's teardown may still send these: none may have a destructor
+// that could run before the manager's.
+static_assert(std::is_trivially_destructible_v<decltype(printer::kStatusBackRealTime)>);
+static_assert(std::is_trivially_destructible_v<decltype(printer::kStatusBack)>);
+static_assert(std::is_trivially_destructible_v<decltype(printer::kBufferClear)>);
+static_assert(std::is_trivially_destructible_v<decltype(printer::kBufferClearReply)>);
+static_assert(std::is_trivially_destructible_v<decltype(printer::kModelNameQuery)>);
+static_assert(std::is_trivially_destructible_v<decltype(printer::kModelCodeQuery)>);
 
 }  // namespace
 }  // namespace tw::portwire

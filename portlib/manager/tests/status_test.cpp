@@ -73,16 +73,16 @@ struct Seen {
 };
 Seen* g_seen = nullptr;
 
-void OnStatus(int32_t status, void* user) {
+void PORTWIRE_CALL OnStatus(int32_t status, void* user) {
   g_seen->status.emplace_back(status, user);
   // Takes the callback lock: would hang if the caller still held it.
   g_seen->lockFreeInCallback = g_seen->manager->HasStatusCallback() && g_seen->lockFreeInCallback;
 }
-void OnBattery(uint32_t battery, void* user) {
+void PORTWIRE_CALL OnBattery(uint32_t battery, void* user) {
   g_seen->battery.emplace_back(battery, user);
   g_seen->manager->RegistRawStatusCallBack(nullptr, user);  // re-entry into the lock
 }
-void OnRaw(int32_t kind, const uint8_t* bytes, void*) {
+void PORTWIRE_CALL OnRaw(int32_t kind, const uint8_t* bytes, void*) {
   g_seen->raw.emplace_back(kind, bytes ? std::vector<uint8_t>(bytes, bytes + 4) : std::vector<uint8_t>{});
 }
 

@@ -160,6 +160,19 @@ TEST(StoreResponse, BadArgumentsAndClear) {
   EXPECT_TRUE(out.empty());
 }
 
+TEST(StoreResponse, AStreamThatNeverEndsItsPacketIsCapped) {
+  CStoreResponse store;
+  // A reply that starts like "1..." and never sends its zero byte.
+  const Bytes chunk(4096, 0x31);
+  const size_t fed = CStoreResponse::kMaxPendingBytes + 10 * chunk.size();
+  for (size_t n = 0; n < fed; n += chunk.size()) EXPECT_EQ(Feed(store, chunk), 1);
+  EXPECT_EQ(store.PendingBytes(), CStoreResponse::kMaxPendingBytes);
+  // Its end drops the cut packet; what follows is stored as usual.
+  EXPECT_EQ(Feed(store, Bytes{0x00, 0x31, 0x32, 0x00}), 0);
+  EXPECT_EQ(store.PendingBytes(), 0u);
+  EXPECT_EQ(AllResponses(store), (std::vector<Bytes>{{0x31, 0x32, 0x00}}));
+}
+
 TEST(StoreResponse, ConcurrentFeedAndTakeLoseNothing) {
   CStoreResponse store;
   constexpr int kPackets = 2000;
