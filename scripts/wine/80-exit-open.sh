@@ -3,9 +3,9 @@
 # end promptly under Wine, every time, and leave no connection open at the
 # Linux simulated printer. At process exit Portwire.dll and lnkioapi.dll run
 # their teardown under the loader lock with their threads already gone.
-# Usage: 70-exit-open.sh NATIVE_BUILD WIN_BUILD
+# Usage: 80-exit-open.sh NATIVE_BUILD WIN_BUILD
 set -uo pipefail
-name=70-exit-open
+name=80-exit-open
 native="$1"
 win="$2"
 addr=127.0.0.81
