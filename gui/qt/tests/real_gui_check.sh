@@ -3,18 +3,22 @@
 # Port, Ethernet, the simulated printer's address typed, OK, Adjustment. The
 # result box must come up with its caption and the printer must have stored
 # its threshold. Everything stays on 127.0.0.196.
-#   real_gui_check.sh BIN_DIR        exit 77 (skipped) without xvfb-run/xdotool
+#   real_gui_check.sh BIN_DIR        exit 77 (skipped) without Xvfb/xdotool
 set -uo pipefail
 bin=$1
-if [ "${2:-}" != "--inside" ]; then
-  command -v xvfb-run >/dev/null && command -v xdotool >/dev/null || { echo "xvfb-run or xdotool missing"; exit 77; }
-  exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$bin" --inside
-fi
+command -v Xvfb >/dev/null && command -v xdotool >/dev/null || { echo "Xvfb or xdotool missing"; exit 77; }
 work=$(mktemp -d)
 pids=()
 cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; wait 2>/dev/null; rm -rf "$work"; }
 trap cleanup EXIT
 fail() { echo "FAIL: $*"; exit 1; }
+
+# A private X screen; Xvfb picks a free display number itself, so checks
+# running side by side never share one.
+Xvfb -displayfd 3 -screen 0 1024x768x24 3>"$work/display" >/dev/null 2>&1 & pids+=($!)
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || fail "Xvfb did not start"
+export DISPLAY=:$(cat "$work/display")
 
 "$bin/kps410-sim" --tcp 127.0.0.196 --level 100 --reset-ms 300 --report "$work/report" \
   --ready-file "$work/ready" --quiet & pids+=($!)
