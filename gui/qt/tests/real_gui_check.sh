@@ -59,3 +59,34 @@ sleep 0.5
 xdotool search --onlyvisible --name "^Slip Papre Senser Adjustment$" >/dev/null 2>&1 && fail "result message stays"
 kill -0 "$gui" 2>/dev/null || fail "front end ended"
 echo "real TrimsenseGUI adjusted the simulated printer"
+
+# Ended by a signal: the idle front end goes at once.
+kill -TERM "$gui"
+for _ in $(seq 50); do kill -0 "$gui" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$gui" 2>/dev/null && fail "front end ignores SIGTERM"
+
+# Ended by a signal in the middle of an adjustment of a printer that never
+# answers: the console program must not outlive it.
+"$bin/kps410-sim" --tcp 127.0.0.197 --fault silent --ready-file "$work/ready2" --quiet & pids+=($!)
+for _ in $(seq 100); do [ -e "$work/ready2" ] && break; sleep 0.1; done
+"$bin/TrimsenseGUI" & gui=$!; pids+=($gui)
+main=$(window "^Orlex KP-S410 Slip Paper Sensor Adjustment Tool$") || fail "main dialog did not come up again"
+sleep 0.5
+click "$main" 81 22
+select=$(window "^Select Port$") || fail "select-port dialog did not come up again"
+sleep 0.3
+click "$select" 72 10
+click "$select" 40 24
+xdotool type --delay 50 "127.0.0.197"
+sleep 0.3
+click "$select" 58 90
+sleep 0.5
+click "$main" 52 87
+child=
+for _ in $(seq 50); do child=$(pgrep -P "$gui" -x Trimsense) && break; sleep 0.1; done
+[ -n "$child" ] || fail "no console program started"
+kill -TERM "$gui"
+for _ in $(seq 100); do kill -0 "$gui" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$gui" 2>/dev/null && fail "front end still running 10 s after SIGTERM"
+kill -0 "$child" 2>/dev/null && fail "console program $child outlived the front end"
+echo "SIGTERM during a run ended the console program with the front end"
