@@ -4,6 +4,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+
+#include "include/portwire.h"
 
 #include "netsettings/ncs_records.h"
 #include "platform/module.h"
@@ -21,6 +24,19 @@ void Check(const char* what, int got, int expected) {
   if (!ok) ++g_failures;
 }
 
+// The export of that name as a __stdcall function. On x86 the NCS exports
+// carry their decorated names: "_" + name + "@" + bytes of arguments.
+template <typename... A>
+auto Resolve(const tw::platform::Module& lib, const char* name) {
+  using F = int(PORTWIRE_CALL*)(A...);
+  std::string exported = name;
+  if (sizeof(void*) == 4) {
+    const int bytes = (0 + ... + static_cast<int>((sizeof(A) + 3) / 4 * 4));
+    exported = "_" + exported + "@" + std::to_string(bytes);
+  }
+  return lib.Function<F>(exported.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -34,18 +50,18 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "Portwire.dll not loaded\n");
     return 1;
   }
-  auto startup = lib.Function<int (*)()>("NCSWSAStartup");
-  auto cleanup = lib.Function<int (*)()>("NCSWSACleanup");
-  auto version = lib.Function<int (*)()>("NCSGetVersion");
-  auto listUp = lib.Function<int (*)(std::uint32_t, int)>("NCSListUp");
-  auto getNic = lib.Function<int (*)(int, DiscoverySummary*)>("NCSGetNIC");
-  auto nicInfo = lib.Function<int (*)(std::uint32_t, DiscoverySummary*)>("NCSGetNICInfo");
-  auto setLocation = lib.Function<int (*)(std::uint32_t, const char*, const char*)>("NCSSetLocation");
-  auto getLocation = lib.Function<int (*)(std::uint32_t, char*)>("NCSGetLocation");
-  auto setByIp = lib.Function<int (*)(std::uint32_t, const AddressSettings*, const WirelessSettings*, const char*)>(
-      "NCSSetSettingsByIP");
-  auto getByIp = lib.Function<int (*)(std::uint32_t, AddressSettings*, WirelessSettings*)>("NCSGetSettingsByIP");
-  auto online = lib.Function<int (*)(std::uint32_t)>("NCSGetOnline");
+  auto startup = Resolve<>(lib, "NCSWSAStartup");
+  auto cleanup = Resolve<>(lib, "NCSWSACleanup");
+  auto version = Resolve<>(lib, "NCSGetVersion");
+  auto listUp = Resolve<std::uint32_t, int>(lib, "NCSListUp");
+  auto getNic = Resolve<int, DiscoverySummary*>(lib, "NCSGetNIC");
+  auto nicInfo = Resolve<std::uint32_t, DiscoverySummary*>(lib, "NCSGetNICInfo");
+  auto setLocation = Resolve<std::uint32_t, const char*, const char*>(lib, "NCSSetLocation");
+  auto getLocation = Resolve<std::uint32_t, char*>(lib, "NCSGetLocation");
+  auto setByIp =
+      Resolve<std::uint32_t, const AddressSettings*, const WirelessSettings*, const char*>(lib, "NCSSetSettingsByIP");
+  auto getByIp = Resolve<std::uint32_t, AddressSettings*, WirelessSettings*>(lib, "NCSGetSettingsByIP");
+  auto online = Resolve<std::uint32_t>(lib, "NCSGetOnline");
   if (!startup || !cleanup || !version || !listUp || !getNic || !nicInfo || !setLocation || !getLocation ||
       !setByIp || !getByIp || !online) {
     std::fprintf(stderr, "an NCS export is missing\n");
