@@ -55,12 +55,12 @@ struct Seen {
   std::mutex mu;
   std::vector<int32_t> statuses;
   std::vector<int32_t> rawKinds;
-  static void Status(int32_t status, void* user) {
+  static void PW_CALL Status(int32_t status, void* user) {
     auto* s = static_cast<Seen*>(user);
     std::lock_guard<std::mutex> g(s->mu);
     s->statuses.push_back(status);
   }
-  static void Raw(int32_t kind, const uint8_t*, void* user) {
+  static void PW_CALL Raw(int32_t kind, const uint8_t*, void* user) {
     auto* s = static_cast<Seen*>(user);
     std::lock_guard<std::mutex> g(s->mu);
     s->rawKinds.push_back(kind);
