@@ -14,6 +14,12 @@
  * Threads: any thread may call any function. Port functions are serialised by
  * one library-wide lock (a KPC_Read that waits holds it for its time-out).
  * Callbacks are called on the library's own threads, without its locks held.
+ * A callback may call the port functions; while another thread is in
+ * KPC_Close or KPC_Terminate (which wait for the thread the callback runs on)
+ * such a call returns PW_NOT_OPEN at once instead of waiting for the lock.
+ *
+ * PORTWIRE_TRACE=<file> in the environment makes the library append a line
+ * per KPC_ call and per block sent or received to that file (see the README).
  */
 #ifndef PORTWIRE_H
 #define PORTWIRE_H
