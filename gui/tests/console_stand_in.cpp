@@ -11,7 +11,10 @@
 int main(int argc, char** argv) {
   if (const char* record = std::getenv("TW_STAND_IN_RECORD")) {
     std::ofstream out(record, std::ios::app);
-    for (int i = 1; i < argc; ++i) out << (i > 1 ? "|" : "") << argv[i];
+    // The front end's command line on Windows holds the options alone, so the
+    // first of them arrives as argv[0]; elsewhere argv[0] is the program.
+    const int first = argc > 0 && argv[0][0] == '-' ? 0 : 1;
+    for (int i = first; i < argc; ++i) out << (i > first ? "|" : "") << argv[i];
     out << "\n";
   }
   if (const char* ms = std::getenv("TW_STAND_IN_SLEEP_MS")) {
