@@ -211,7 +211,16 @@ class EthernetPageWindow : public PageWindow, public IEthernetPageView {
 
 SelectPortDialog::SelectPortDialog(HINSTANCE instance, CSelectPortDlg& logic) : instance_(instance), logic_(logic) {}
 
-SelectPortDialog::~SelectPortDialog() = default;
+SelectPortDialog::~SelectPortDialog() {
+  // The logic outlives this view: detach every view before the windows go,
+  // and end an operation that is still under way.
+  logic_.Attach(nullptr);
+  if (logic_.Busy()) logic_.OnCancel();
+  logic_.ComPage().Attach(nullptr);
+  logic_.LptPage().Attach(nullptr);
+  logic_.UsbPage().Attach(nullptr);
+  logic_.EthernetPage().Attach(nullptr);
+}
 
 bool SelectPortDialog::Run(HWND owner) {
   const INT_PTR result = DialogBoxParamW(instance_, MAKEINTRESOURCEW(IDD_SELECT_PORT), owner, &SelectPortDialog::Proc,

@@ -3,7 +3,8 @@
 # program (trimsense_gui_driver.exe) that finds the windows by caption, reads
 # and clicks their controls: with a stand-in console program ending with 0
 # and 6, with no console program beside the front end (10), and with the real
-# Trimsense.exe adjusting the Linux simulated printer on 127.0.0.64. Saves
+# Trimsense.exe adjusting the Linux simulated printer on 127.0.0.64; the
+# first case finds its address with "Search" (discovery on loopback). Saves
 # screenshots of both dialogs (TW_GUI_SHOTS=folder, default the Windows build's
 # screenshots/ folder).
 # Usage: 60-gui.sh NATIVE_BUILD WIN_BUILD       (skipped where Xvfb is missing)
@@ -38,6 +39,11 @@ start_simulator '[ -e "$dir/ready" ]' \
   "$native/bin/kps410-sim" --tcp "$addr" --level "$level" --reset-ms 0 \
   --report "$dir/report" --ready-file "$dir/ready" --quiet
 
+# The first case finds the stand-in's address with "Search": a simulated
+# printer interface answers there.
+"$native/bin/netif-sim" --address "$stand_in_addr" >"$dir/netif.log" 2>&1 & netif_pid=$!
+export PORTWIRE_NCS_BROADCAST=$stand_in_addr
+
 # Screenshots when the driver pauses: the dialog's rectangle on the Wine
 # desktop, which lies at the top left of the display.
 take_shots() {
@@ -58,11 +64,12 @@ TW_STAND_IN_RECORD=$(winpath "$dir/stand-in-record")
 log="$dir/driver.log"
 wine explorer /desktop=trimsense,800x600 "$win/bin/trimsense_gui_driver.exe" \
   --log "$(winpath "$log")" --shots "$(winpath "$dir/shots")" \
-  "$(winpath "$dir/stand-in");$stand_in_addr;0;0" \
+  "$(winpath "$dir/stand-in");$stand_in_addr;0;0;search" \
   "$(winpath "$dir/stand-in");$stand_in_addr;6;6" \
   "$(winpath "$dir/missing");$stand_in_addr;-;10" \
   "$(winpath "$dir/real");$addr;-;0" >/dev/null 2>&1
 wait "$shot_pid"
+kill "$netif_pid" 2>/dev/null; wait "$netif_pid" 2>/dev/null
 [ -s "$log" ] || fail "the driver wrote no log"
 tr -d '\r' <"$log" >"$dir/driver.txt"
 cat "$dir/driver.txt"

@@ -3,11 +3,12 @@
 // address typed part by part, OK, "Adjustment", and the result message box.
 //
 //   gui_driver.exe --log FILE [--shots DIR] CASE...
-//   CASE = FOLDER;ADDRESS;STAND_IN_EXIT;EXPECTED_CODE
+//   CASE = FOLDER;ADDRESS;STAND_IN_EXIT;EXPECTED_CODE[;search]
 // FOLDER holds TrimsenseGUI.exe (and the console program or a stand-in, or
 // none); STAND_IN_EXIT ("-" for none) is handed to the stand-in through
 // TW_STAND_IN_EXIT; EXPECTED_CODE (0, 6 or another) picks the message that must
-// come up. With --shots, the driver stops twice in the first case (the
+// come up. With "search", the address is not typed: "Search" must find a
+// printer interface at ADDRESS and picking its row fills the field. With --shots, the driver stops twice in the first case (the
 // select-port dialog filled in, then the main dialog with the port chosen),
 // writes DIR\NAME.ready with the window's screen rectangle and waits for
 // DIR\NAME.done, so the caller can take a screenshot.
@@ -156,6 +157,7 @@ std::wstring ExpectedText(int code) {
 struct Case {
   std::wstring folder, address, standInExit;
   int expected = 0;
+  bool search = false;
 };
 
 void RunCase(const Case& c, const std::wstring& shots) {
@@ -207,7 +209,30 @@ void RunCase(const Case& c, const std::wstring& shots) {
     HWND ok = GetDlgItem(select, IDOK);
     HWND test = GetDlgItem(select, 1006);
     Check(!IsWindowEnabled(ok) && !IsWindowEnabled(test), L"OK and \"Communication Test\" off with a blank field");
-    if (field) {
+    HWND search = GetDlgItem(select, 1017);
+    HWND found = FindDescendant(select, 1014, L"ListBox");
+    if (field && c.search && found) {
+      Click(search);
+      Check(WaitFor([&] { return !IsWindowEnabled(search); }, 5s), L"\"Search\" off while the search runs");
+      DWORD_PTR r = 0;
+      Check(SendMessageTimeoutW(select, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &r) != 0,
+            L"window answers while the search runs");
+      Check(WaitFor([&] { return IsWindowEnabled(search) != 0; }, 30s), L"\"Search\" on again after the search");
+      DWORD_PTR rows = 0;
+      SendMessageTimeoutW(found, LB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, 5000, &rows);
+      wchar_t row[64] = {};
+      if (rows > 0) SendMessageTimeoutW(found, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(row), SMTO_ABORTIFHUNG, 5000, &r);
+      Check(rows == 1 && c.address == row, L"search found one printer: '" + std::wstring(row) + L"'");
+      // The user clicks the row.
+      PostMessageW(found, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(4, 4));
+      PostMessageW(found, WM_LBUTTONUP, 0, MAKELPARAM(4, 4));
+      Check(WaitFor([&] { return IsWindowEnabled(ok) && IsWindowEnabled(test); }, 5s),
+            L"OK and \"Communication Test\" on once a found printer is picked");
+      const std::vector<HWND> edits = PartEdits(field);
+      std::wstring shown;
+      for (std::size_t i = 0; i < edits.size(); ++i) shown += (i ? L"." : L"") + Text(edits[i]);
+      Check(shown == c.address, L"the field shows the picked row: '" + shown + L"'");
+    } else if (field) {
       // Typed part by part, as keystrokes into each part.
       std::vector<std::wstring> parts;
       std::wstring part;
@@ -311,7 +336,7 @@ int wmain(int argc, wchar_t** argv) {
           cur.push_back(ch);
         }
       }
-      if (f.size() != 4) {
+      if (f.size() != 4 && !(f.size() == 5 && f[4] == L"search")) {
         std::fwprintf(stderr, L"bad case %ls\n", a.c_str());
         return 2;
       }
@@ -319,6 +344,7 @@ int wmain(int argc, wchar_t** argv) {
       c.address = f[1];
       c.standInExit = f[2];
       c.expected = _wtoi(f[3].c_str());
+      c.search = f.size() == 5;
       cases.push_back(c);
     }
   }
