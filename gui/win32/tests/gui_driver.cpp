@@ -208,6 +208,28 @@ void RunCase(const Case& c, const std::wstring& shots) {
           L"\"Ethernet\" chosen, its page shown");
     HWND ok = GetDlgItem(select, IDOK);
     HWND test = GetDlgItem(select, 1006);
+    if (field) {
+      // The page lies at (20, 57) of the dialog's client area.
+      HWND page = GetParent(field);
+      POINT origin{0, 0};
+      MapWindowPoints(page, select, &origin, 1);
+      Check(origin.x == 20 && origin.y == 57,
+            L"page at (" + std::to_wstring(origin.x) + L", " + std::to_wstring(origin.y) + L")");
+    }
+    // No list sorts its rows: row n is entry n of the ports found.
+    bool unsorted = true;
+    int lists = 0;
+    for (HWND w : Descendants(select)) {
+      const LONG style = GetWindowLongW(w, GWL_STYLE);
+      if (_wcsicmp(ClassOf(w).c_str(), L"ComboBox") == 0) {
+        ++lists;
+        unsorted = unsorted && !(style & CBS_SORT) && (style & 3) == CBS_DROPDOWNLIST;
+      } else if (_wcsicmp(ClassOf(w).c_str(), L"ListBox") == 0 && GetDlgCtrlID(w) == 1014) {
+        ++lists;
+        unsorted = unsorted && !(style & LBS_SORT) && (style & LBS_NOTIFY);
+      }
+    }
+    Check(unsorted && lists == 7, L"seven unsorted lists, the drop-down ones without typing");
     Check(!IsWindowEnabled(ok) && !IsWindowEnabled(test), L"OK and \"Communication Test\" off with a blank field");
     HWND search = GetDlgItem(select, 1017);
     HWND found = FindDescendant(select, 1014, L"ListBox");
@@ -251,8 +273,14 @@ void RunCase(const Case& c, const std::wstring& shots) {
       }
       Check(WaitFor([&] { return IsWindowEnabled(ok) && IsWindowEnabled(test); }, 5s),
             L"OK and \"Communication Test\" on once an address is typed");
-      bool same = edits.size() == 4;
-      for (std::size_t i = 0; same && i < parts.size(); ++i) same = Text(edits[i]) == parts[i];
+      // The keystrokes are posted: the field has them all once it shows them.
+      const bool same = WaitFor(
+          [&] {
+            bool all = edits.size() == 4;
+            for (std::size_t i = 0; all && i < parts.size(); ++i) all = Text(edits[i]) == parts[i];
+            return all;
+          },
+          5s);
       Check(same, L"the field shows the address typed");
     }
     Pause(shots, L"select-port", select);
