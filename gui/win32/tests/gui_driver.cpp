@@ -95,12 +95,15 @@ HWND FindTopWindow(const wchar_t* caption, DWORD pid) {
   return found;
 }
 
+BOOL CALLBACK CollectWindow(HWND w, LPARAM list) {
+  reinterpret_cast<std::vector<HWND>*>(list)->push_back(w);
+  return TRUE;
+}
+
 // Every descendant of `root`, depth first.
 std::vector<HWND> Descendants(HWND root) {
   std::vector<HWND> all;
-  EnumChildWindows(
-      root, [](HWND w, LPARAM p) -> BOOL { reinterpret_cast<std::vector<HWND>*>(p)->push_back(w); return TRUE; },
-      reinterpret_cast<LPARAM>(&all));
+  EnumChildWindows(root, &CollectWindow, reinterpret_cast<LPARAM>(&all));
   return all;
 }
 
