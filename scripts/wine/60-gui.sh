@@ -4,7 +4,8 @@
 # and clicks their controls: with a stand-in console program ending with 0
 # and 6, with no console program beside the front end (10), and with the real
 # Trimsense.exe adjusting the Linux simulated printer on 127.0.0.64; the
-# first case finds its address with "Search" (discovery on loopback). Saves
+# first case finds its address with "Search" (discovery on loopback) and
+# runs a communication test. Saves
 # screenshots of both dialogs (TW_GUI_SHOTS=folder, default the Windows build's
 # screenshots/ folder).
 # Usage: 60-gui.sh NATIVE_BUILD WIN_BUILD       (skipped where Xvfb is missing)
@@ -76,8 +77,8 @@ cat "$dir/driver.txt"
 grep -q '^PASS$' "$dir/driver.txt" || fail "the driver found faults"
 
 record=$(tr -d '\r' <"$dir/stand-in-record" 2>/dev/null)
-[ "$record" = "$(printf -- '-n%s\n-n%s' "$stand_in_addr" "$stand_in_addr")" ] ||
-  fail "the stand-in was not run twice with -n$stand_in_addr: '$record'"
+[ "$record" = "$(printf -- '-n%s|-tC\n-n%s\n-n%s' "$stand_in_addr" "$stand_in_addr" "$stand_in_addr")" ] ||
+  fail "the stand-in did not run a test and two adjustments with -n$stand_in_addr: '$record'"
 threshold=$(sed -n 's/^threshold=//p' "$dir/report")
 [ "$threshold" = "70" ] || fail "the simulated printer stored threshold '$threshold'"
 for shot in select-port main; do

@@ -151,6 +151,31 @@ std::vector<HWND> PartEdits(HWND field) {
   return edits;
 }
 
+struct MessageBoxContent {
+  std::wstring text;
+  bool icon = false;   // an icon is shown
+  HWND ok = nullptr;   // its button
+};
+
+MessageBoxContent ReadMessageBox(HWND box) {
+  MessageBoxContent m;
+  for (HWND w : Descendants(box)) {
+    const std::wstring cls = ClassOf(w);
+    if (_wcsicmp(cls.c_str(), L"Static") == 0) {
+      if ((GetWindowLongW(w, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+        DWORD_PTR h = 0;
+        SendMessageTimeoutW(w, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 5000, &h);
+        m.icon = m.icon || (IsWindowVisible(w) && h != 0);
+      } else if (!Text(w).empty()) {
+        m.text = Text(w);
+      }
+    } else if (_wcsicmp(cls.c_str(), L"Button") == 0 && IsWindowVisible(w)) {
+      m.ok = w;
+    }
+  }
+  return m;
+}
+
 std::wstring ExpectedText(int code) {
   if (code == 0) return L"Slip Papre Senser Adjustment is completed.";
   if (code == 6) return L"Slip Papre Senser Adjustment is failed.\n\nOthre Model";
@@ -257,6 +282,18 @@ void RunCase(const Case& c, const std::wstring& shots) {
       std::wstring shown;
       for (std::size_t i = 0; i < edits.size(); ++i) shown += (i ? L"." : L"") + Text(edits[i]);
       Check(shown == c.address, L"the field shows the picked row: '" + shown + L"'");
+
+      // A communication test with the picked printer: the stand-in ends with 0.
+      Click(test);
+      HWND box = nullptr;
+      if (Check(WaitFor([&] { return (box = FindTopWindow(L"Communication Test", pid)) != nullptr; }, 60s),
+                L"communication test message box found by its caption")) {
+        const MessageBoxContent m = ReadMessageBox(box);
+        Check(m.text == L"Communication Test is success." && !m.icon, L"test message: '" + m.text + L"'");
+        if (m.ok) Click(m.ok);
+        Check(WaitFor([&] { return IsWindowEnabled(ok) && IsWindowEnabled(test) && IsWindowEnabled(search); }, 5s),
+              L"OK, \"Communication Test\" and \"Search\" on again after the test");
+      }
     } else if (field) {
       // Typed part by part, as keystrokes into each part.
       std::vector<std::wstring> parts;
@@ -314,26 +351,10 @@ void RunCase(const Case& c, const std::wstring& shots) {
     if (c.standInExit != L"-") {
       Check(answered && buttonsOff, L"window answered while the console program ran, its buttons off");
     }
-    std::wstring text;
-    bool icon = false;
-    HWND boxOk = nullptr;
-    for (HWND w : Descendants(box)) {
-      const std::wstring cls = ClassOf(w);
-      if (_wcsicmp(cls.c_str(), L"Static") == 0) {
-        if ((GetWindowLongW(w, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
-          DWORD_PTR h = 0;
-          SendMessageTimeoutW(w, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 5000, &h);
-          icon = icon || (IsWindowVisible(w) && h != 0);
-        } else if (!Text(w).empty()) {
-          text = Text(w);
-        }
-      } else if (_wcsicmp(cls.c_str(), L"Button") == 0 && IsWindowVisible(w)) {
-        boxOk = w;
-      }
-    }
-    Check(text == ExpectedText(c.expected), L"message text: '" + text + L"'");
-    Check(icon == (c.expected != 0), icon ? L"error icon shown" : L"no icon shown");
-    if (boxOk) Click(boxOk);
+    const MessageBoxContent m = ReadMessageBox(box);
+    Check(m.text == ExpectedText(c.expected), L"message text: '" + m.text + L"'");
+    Check(m.icon == (c.expected != 0), m.icon ? L"error icon shown" : L"no icon shown");
+    if (m.ok) Click(m.ok);
     Check(WaitFor([&] { return FindTopWindow(kResultCaption, pid) == nullptr; }, 10s), L"message box closed");
     Check(WaitFor([&] { return IsWindowEnabled(adjustment) != 0; }, 5s), L"\"Adjustment\" enabled again");
   }
