@@ -3,7 +3,7 @@
 # program (trimsense_gui_driver.exe) that finds the windows by caption, reads
 # and clicks their controls: with a stand-in console program ending with 0
 # and 6, with no console program beside the front end (10), and with the real
-# Trimsense.exe adjusting the Linux simulated printer on 127.0.0.64; the
+# Trimsense.exe adjusting the Linux simulated printer on 127.0.0.213; the
 # first case finds its address with "Search" (discovery on loopback) and
 # runs a communication test. Saves
 # screenshots of both dialogs (TW_GUI_SHOTS=folder, default the Windows build's
@@ -20,8 +20,8 @@ if [ "${3:-}" != "--inside" ]; then
   fi
   exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$native" "$win" --inside
 fi
-addr=127.0.0.64
-stand_in_addr=127.0.0.65
+addr=127.0.0.213
+stand_in_addr=127.0.0.214
 level=200   # threshold 70
 shots=${TW_GUI_SHOTS:-$win/screenshots}
 source "$(dirname "$0")/../wine-common.sh"
