@@ -8,9 +8,9 @@
 # runs a communication test. Saves
 # screenshots of both dialogs (TW_GUI_SHOTS=folder, default the Windows build's
 # screenshots/ folder).
-# Usage: 60-gui.sh NATIVE_BUILD WIN_BUILD       (skipped where Xvfb is missing)
+# Usage: 65-gui.sh NATIVE_BUILD WIN_BUILD       (skipped where Xvfb is missing)
 set -uo pipefail
-name=60-gui
+name=65-gui
 native=$(realpath "$1")
 win=$(realpath "$2")
 if [ "${3:-}" != "--inside" ]; then
