@@ -52,7 +52,7 @@ struct Bthprops {
 
 // The "PortName" of the first port device whose instance id contains the
 // address text (twelve upper-case hex digits).
-std::wstring ComPortOf(const std::wstring& address) {
+std::wstring FindBluetoothComPort(const std::wstring& address) {
   HDEVINFO set = SetupDiGetClassDevsExW(&kPortsClass, nullptr, nullptr, DIGCF_PRESENT, nullptr, nullptr, nullptr);
   if (set == INVALID_HANDLE_VALUE) return {};
   std::wstring port;
@@ -120,7 +120,7 @@ int SearchPairedBluetoothDevices(std::vector<PairedBluetoothDevice>& out, std::u
     for (int i = 0; i < 6; ++i) device.address[i] = a[5 - i];
     wchar_t text[16];
     std::swprintf(text, 16, L"%02X%02X%02X%02X%02X%02X", a[5], a[4], a[3], a[2], a[1], a[0]);
-    const std::wstring port = ComPortOf(text);
+    const std::wstring port = FindBluetoothComPort(text);
     if (!port.empty()) {
       device.comPort = Utf16ToUtf8(std::u16string(port.begin(), port.end()));
       const std::wstring name(info.szName);

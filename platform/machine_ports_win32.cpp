@@ -119,7 +119,7 @@ std::string StringDescriptor(HANDLE hub, int port, std::uint8_t index) {
 }
 
 // 1 printer class, 0 vendor class, -1 neither or unreadable.
-int InterfaceKind(HANDLE hub, int port) {
+int IsUsbPrinterClass(HANDLE hub, int port) {
   const auto head = RequestDescriptor(hub, port, 0x0200, 9);
   if (head.size() != 21) return -1;
   const std::uint16_t total = Le16(&head[12 + 2]);
@@ -189,7 +189,7 @@ class WindowsMachinePorts : public IMachinePorts {
         // The extended query reports the connection speed: 0 low, 1 full, 2 high, 3 super.
         static constexpr int kSpeeds[] = {1, 12, 480, 5000};
         d.speedMbps = info[23] < 4 ? kSpeeds[info[23]] : 0;
-        d.interfaceKind = InterfaceKind(hub.h, port);
+        d.interfaceKind = IsUsbPrinterClass(hub.h, port);
         if (dd[14]) d.manufacturer = StringDescriptor(hub.h, port, 1);
         if (dd[15]) d.product = StringDescriptor(hub.h, port, 2);
         if (dd[16]) d.serial = StringDescriptor(hub.h, port, 3);

@@ -6,6 +6,7 @@
 #include "netsettings/ncs_client.h"
 #include "platform/text.h"
 #include "platform/udp_socket.h"
+#include "portlib/backends/bt_search.h"
 #include "portlib/manager/kp_comm.h"
 
 namespace tw::portwire {
@@ -56,10 +57,13 @@ NetworkDetails& LastNetworkDetails() {
 CPortEnumeration::CPortEnumeration(KPComm& manager, PortEnumerationServices services)
     : manager_(manager), services_(std::move(services)) {
   if (services_.ports == nullptr) services_.ports = &platform::MachinePorts();
-  if (!services_.bluetoothSupportLevel) services_.bluetoothSupportLevel = [] { return platform::BluetoothSupportLevel(); };
+  if (!services_.bluetoothSupportLevel) services_.bluetoothSupportLevel = [] { return CBTSearch::BluetoothSupportLevel(); };
   if (!services_.bluetoothSearch) {
     services_.bluetoothSearch = [](std::vector<platform::PairedBluetoothDevice>& out) {
-      return platform::SearchPairedBluetoothDevices(out, nullptr);
+      CBTSearch search;
+      const int result = search.Search();
+      out = search.Devices();
+      return result;
     };
   }
 }

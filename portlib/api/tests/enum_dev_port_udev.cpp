@@ -30,13 +30,17 @@ struct Api {
   decltype(&::KPC_GetPort) GetPort = nullptr;
   decltype(&::KPC_SetPort) SetPort = nullptr;
   decltype(&::KPC_Terminate) Terminate = nullptr;
+  decltype(&::KPC_Open) Open = nullptr;
+  decltype(&::KPC_Close) Close = nullptr;
   bool Load() {
     module = tw::platform::Module::Load(u"Portwire.dll");
     EnumDevPort = module.Function<decltype(EnumDevPort)>("KPC_EnumDevPort");
     GetPort = module.Function<decltype(GetPort)>("KPC_GetPort");
     SetPort = module.Function<decltype(SetPort)>("KPC_SetPort");
     Terminate = module.Function<decltype(Terminate)>("KPC_Terminate");
-    return EnumDevPort && GetPort && SetPort && Terminate;
+    Open = module.Function<decltype(Open)>("KPC_Open");
+    Close = module.Function<decltype(Close)>("KPC_Close");
+    return EnumDevPort && GetPort && SetPort && Terminate && Open && Close;
   }
 };
 
@@ -185,6 +189,19 @@ TEST_F(EnumDevPortBed, UsbPrintersOfBothClassesWithTheirDetails) {
   EXPECT_EQ(Text(out.usbSpeedText), u"USB2.0 HighSpeed,  USB Printer Class");
   EXPECT_EQ(out.interfaceBoard, 1);
   EXPECT_EQ(Text(out.servicePortName), u"\\\\?\\usb#vid_7a5e&pid_0202#K4AB01#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}");
+
+  // With the port open the current record comes out as it is: the printer
+  // node of the test bed (a pseudo-terminal) takes the link.
+  PortSettings plain = records[1];
+  std::copy(std::begin(one), std::end(one), plain.portName);
+  ASSERT_EQ(api.SetPort(&plain), PW_OK);
+  ASSERT_EQ(api.Open(1), PW_OK);
+  PortSettings whileOpen{};
+  ASSERT_EQ(api.GetPort(&whileOpen), PW_OK);
+  EXPECT_EQ(Text(whileOpen.usbSerialNumber), u"Unknown");
+  EXPECT_EQ(Text(whileOpen.interfaceName), u"Unknown");
+  EXPECT_EQ(whileOpen.interfaceBoard, 0);
+  EXPECT_EQ(api.Close(), PW_OK);
 
   // Capacity and the unknown type, through the export.
   records = Enum(api, u"USB", 1, &result, &found);
