@@ -91,14 +91,7 @@ bool SimPrinter::OpenPty() {
   ::cfmakeraw(&t);  // no echo, no line editing: a plain 8-bit line
   ::tcsetattr(slave, TCSANOW, &t);
   ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-  std::error_code ec;
-  std::filesystem::create_directories(config_.ptyDir, ec);
-  comLink_ = config_.ptyDir / ("com" + std::to_string(config_.comNumber));
-  const std::filesystem::path tmp = comLink_.string() + ".new" + std::to_string(::getpid());
-  std::filesystem::remove(tmp, ec);
-  std::filesystem::create_symlink(name, tmp, ec);
-  if (!ec) std::filesystem::rename(tmp, comLink_, ec);
-  if (ec) {
+  if (!PointComLinkAt(name)) {
     ::close(slave);
     ::close(master);
     return false;
@@ -110,6 +103,17 @@ bool SimPrinter::OpenPty() {
     report_.ptyPath = name;
   }
   return true;
+}
+
+bool SimPrinter::PointComLinkAt(const std::filesystem::path& target) {
+  std::error_code ec;
+  std::filesystem::create_directories(config_.ptyDir, ec);
+  comLink_ = config_.ptyDir / ("com" + std::to_string(config_.comNumber));
+  const std::filesystem::path tmp = comLink_.string() + ".new" + std::to_string(::getpid());
+  std::filesystem::remove(tmp, ec);
+  std::filesystem::create_symlink(target, tmp, ec);
+  if (!ec) std::filesystem::rename(tmp, comLink_, ec);
+  return !ec;
 }
 
 void SimPrinter::ClosePty() {
@@ -347,6 +351,10 @@ void SimPrinter::RunPty() {
     if (event == LinkEvent::kStop) break;
     if (event == LinkEvent::kDown) {
       ClosePty();  // the other end sees a hang-up
+      // The freed pseudo-terminal number may go to another process at once;
+      // a link left pointing at it would lead a reopen to a stranger. While
+      // down, the link leads nowhere, as an unplugged adapter's node would.
+      PointComLinkAt(comLink_.string() + ".down");
       if (!ComeBack(until, seen, [this] { return OpenPty(); })) break;
       Log("back: serial line " + Report().ptyPath);
       Changed();

@@ -72,6 +72,8 @@ class SimPrinter {
   bool OpenListener();
   bool OpenPty();
   void ClosePty();
+  // Replaces the comN link atomically so that it leads to target.
+  bool PointComLinkAt(const std::filesystem::path& target);
   // Handles received bytes; false when the link must go down now.
   bool Handle(const std::uint8_t* data, std::size_t size, int fd, bool socket);
   void SendReply(int fd, bool socket, const std::vector<std::uint8_t>& reply);
