@@ -6,6 +6,11 @@ cd "$(dirname "$0")/.."
 jobs=$(nproc)
 failed=()
 
+# Every Windows run uses a Wine prefix of this checkout's own. A prefix made
+# before 32-bit Wine was installed cannot start programs afterwards, and a
+# user's own prefix is none of the tests' business.
+export WINEPREFIX="${TW_WINEPREFIX:-$PWD/build-wineprefix}"
+
 step() { echo; echo "=== $*"; }
 
 step "native build"
