@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# The whole test suite: native build and tests, a thread-sanitizer build of the
-# library's threaded parts, and the Windows build with its tests under Wine.
+# The whole test suite: native build and tests, the Debian package check,
+# every native test again under ASan+UBSan, a thread-sanitizer build of the
+# library's threaded parts, short libFuzzer runs of every parser of outside
+# input, and the Windows builds (64- and 32-bit) with their tests under Wine.
+# Each stage prints how long it took.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -11,7 +14,14 @@ failed=()
 # user's own prefix is none of the tests' business.
 export WINEPREFIX="${TW_WINEPREFIX:-$PWD/build-wineprefix}"
 
-step() { echo; echo "=== $*"; }
+stage_start=$SECONDS
+stage_name=""
+step() {
+  [ -n "$stage_name" ] && echo "--- $stage_name: $((SECONDS - stage_start)) s"
+  stage_name="$*"
+  stage_start=$SECONDS
+  echo; echo "=== $*"
+}
 
 step "native build"
 if ! bash scripts/build.sh; then
@@ -27,6 +37,19 @@ step "Debian package: build, lintian, install, run, remove"
 # program and removes the package again.
 bash scripts/package-check.sh build || failed+=("Debian package")
 
+step "address-sanitizer build (ASan+UBSan) and every native test"
+# Same tests as above; a sanitizer report fails the test that caused it.
+# verify_asan_link_order=0: tests that preload a fake device layer.
+if cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTW_SANITIZE=address >/dev/null &&
+   cmake --build build-asan -j "$jobs" >build-asan/build.log 2>&1; then
+  ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:verify_asan_link_order=0" \
+  UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
+    ctest --test-dir build-asan -j "$jobs" --output-on-failure || failed+=("address-sanitizer tests")
+else
+  tail -30 build-asan/build.log 2>/dev/null
+  failed+=("address-sanitizer build")
+fi
+
 step "thread-sanitizer build of the threaded parts"
 # The library's queues, monitor thread and callbacks, the port-access
 # library's concurrent reads and writes, the network settings client, and the
@@ -41,6 +64,10 @@ if cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTW_SANI
 else
   failed+=("thread-sanitizer build")
 fi
+
+step "fuzzing: every target a few seconds from its seed corpus"
+# clang and its sanitizer runtimes (libclang-rt) come from scripts/packages.txt.
+bash scripts/fuzz.sh 5 || failed+=("fuzzing")
 
 step "Windows build"
 if cmake -S . -B build-win -G Ninja -DCMAKE_BUILD_TYPE=Release \
@@ -91,7 +118,8 @@ else
 fi
 echo "x86 stage: $(( $(date +%s) - x86_start )) s"
 
-echo
+step "summary"
+echo "total: $SECONDS s"
 if [ ${#failed[@]} -gt 0 ]; then
   printf 'FAILED: %s\n' "${failed[@]}"
   exit 1
