@@ -1,7 +1,8 @@
 // The library's response store over an arbitrary byte stream from a printer,
 // split at arbitrary points, with responses and status packets taken out in
 // between as the library's readers do. Nothing may crash, read out of bounds,
-// or keep more bytes than were fed.
+// keep more bytes than were fed, or hold more than the cap for the unfinished
+// packet.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -41,6 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::int32_t rc = store.Store(piece.data(), static_cast<std::uint32_t>(piece.size()));
     Check(rc == 0 || rc == 1);
     fed += piece.size();
+    Check(store.PendingBytes() <= CStoreResponse::kMaxPendingBytes);
     if (in.ConsumeBool()) taken += TakeAll(store);
     if (in.ConsumeIntegralInRange<int>(0, 15) == 0) store.Clear();
   }
