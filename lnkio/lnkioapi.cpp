@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <string>
 
 #include "lnkio/link.h"
 #include "lnkio/link_open_block.h"
@@ -68,7 +69,9 @@ struct Reaper {
     CloseCurrent();
     State& s = Current();
     std::lock_guard<std::mutex> lock(s.mutex);
-    s.openFailure = {};
+    // Assigning an empty text would keep the old buffer; swapping hands it to
+    // a temporary that frees it, so nothing stays behind after unload.
+    std::string().swap(s.openFailure.device);
   }
 };
 Reaper g_reaper;

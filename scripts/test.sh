@@ -40,11 +40,9 @@ bash scripts/package-check.sh build || failed+=("Debian package")
 step "address-sanitizer build (ASan+UBSan) and every native test"
 # Same tests as above; a sanitizer report fails the test that caused it.
 # verify_asan_link_order=0: tests that preload a fake device layer.
-# scripts/lsan.supp: the one known leak report left open.
 if cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTW_SANITIZE=address >/dev/null &&
    cmake --build build-asan -j "$jobs" >build-asan/build.log 2>&1; then
   ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:verify_asan_link_order=0" \
-  LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0" \
   UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
     ctest --test-dir build-asan -j "$jobs" --output-on-failure || failed+=("address-sanitizer tests")
 else
