@@ -31,7 +31,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/module.h"
+#include "bench/portwire_client.h"
 #include "platform/process.h"
 #include "portwire.h"
 #include "shared/port_settings.h"
@@ -41,6 +41,9 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 namespace {
+
+using tw::bench::PortwireClient;
+using tw::bench::Record;
 
 const uint8_t kModelQuery[] = {0x10, 0x14, 0x12, 0x00, 0x00};
 
@@ -101,41 +104,9 @@ std::vector<double> RawRounds(int fd, int rounds) {
   return t;
 }
 
-struct Api {
-  tw::platform::Module module;
-  decltype(&::KPC_SetPort) SetPort = nullptr;
-  decltype(&::KPC_Open) Open = nullptr;
-  decltype(&::KPC_Close) Close = nullptr;
-  decltype(&::KPC_Read) Read = nullptr;
-  decltype(&::KPC_Write) Write = nullptr;
-  decltype(&::KPC_Initialize) Initialize = nullptr;
-  decltype(&::KPC_Terminate) Terminate = nullptr;
-  bool Load() {
-    module = tw::platform::Module::Load(u"Portwire.dll");
-    SetPort = module.Function<decltype(SetPort)>("KPC_SetPort");
-    Open = module.Function<decltype(Open)>("KPC_Open");
-    Close = module.Function<decltype(Close)>("KPC_Close");
-    Read = module.Function<decltype(Read)>("KPC_Read");
-    Write = module.Function<decltype(Write)>("KPC_Write");
-    Initialize = module.Function<decltype(Initialize)>("KPC_Initialize");
-    Terminate = module.Function<decltype(Terminate)>("KPC_Terminate");
-    return SetPort && Open && Close && Read && Write && Initialize && Terminate;
-  }
-};
 
-PortSettings Record(const char16_t* type, const std::u16string& name) {
-  tw::PortSettings s = tw::MakeZeroPortSettings();
-  tw::SetText(s.portType, type);
-  tw::SetText(s.portName, name);
-  s.readTimeout = s.writeTimeout = 2000;
-  s.baudRate = 38400;
-  s.dataBits = 8;
-  PortSettings out;
-  std::memcpy(&out, &s, sizeof out);
-  return out;
-}
 
-std::vector<double> LibraryRounds(Api& api, PortSettings record, int rounds) {
+std::vector<double> LibraryRounds(PortwireClient& api, PortSettings record, int rounds) {
   std::vector<double> t;
   if (api.SetPort(&record) != 0 || api.Open(1) != 0) return t;
   api.Initialize();
@@ -164,7 +135,7 @@ void Report(const char* link, const std::vector<double>& raw, const std::vector<
 }
 
 template <typename OpenRaw>
-void Compare(const char* link, Api& api, const PortSettings& record, int rounds, OpenRaw openRaw) {
+void Compare(const char* link, PortwireClient& api, const PortSettings& record, int rounds, OpenRaw openRaw) {
   std::vector<double> raw, lib;
   for (int done = 0; done < rounds; done += kBlockRounds) {
     const int n = std::min(kBlockRounds, rounds - done);
@@ -192,7 +163,7 @@ int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200;
   const fs::path work = fs::temp_directory_path() / ("portwire-bench-" + std::to_string(getpid()));
   fs::create_directories(work);
-  Api api;
+  PortwireClient api;
   if (!api.Load()) {
     std::fprintf(stderr, "cannot load the library beside this program\n");
     return 1;

@@ -28,7 +28,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/module.h"
+#include "bench/portwire_client.h"
 #include "platform/process.h"
 #include "portwire.h"
 #include "shared/port_settings.h"
@@ -37,6 +37,9 @@ extern char** environ;
 namespace fs = std::filesystem;
 
 namespace {
+
+using tw::bench::PortwireClient;
+using tw::bench::Record;
 
 const uint8_t kModelQuery[] = {0x10, 0x14, 0x12, 0x00, 0x00};
 
@@ -99,35 +102,7 @@ void Print(const char* when, const char* who, const Usage& u) {
   std::printf("  %-7s %-22s RSS %7ld kB   descriptors %4ld   threads %3ld\n", when, who, u.rssKb, u.fds, u.threads);
 }
 
-PortSettings NetRecord(const std::u16string& address) {
-  tw::PortSettings s = tw::MakeZeroPortSettings();
-  tw::SetText(s.portType, u"NET");
-  tw::SetText(s.portName, address);
-  s.readTimeout = s.writeTimeout = 2000;
-  PortSettings out;
-  std::memcpy(&out, &s, sizeof out);
-  return out;
-}
 
-struct Api {
-  tw::platform::Module module;
-  decltype(&::KPC_SetPort) SetPort = nullptr;
-  decltype(&::KPC_Open) Open = nullptr;
-  decltype(&::KPC_Close) Close = nullptr;
-  decltype(&::KPC_Read) Read = nullptr;
-  decltype(&::KPC_Write) Write = nullptr;
-  decltype(&::KPC_Terminate) Terminate = nullptr;
-  bool Load() {
-    module = tw::platform::Module::Load(u"Portwire.dll");
-    SetPort = module.Function<decltype(SetPort)>("KPC_SetPort");
-    Open = module.Function<decltype(Open)>("KPC_Open");
-    Close = module.Function<decltype(Close)>("KPC_Close");
-    Read = module.Function<decltype(Read)>("KPC_Read");
-    Write = module.Function<decltype(Write)>("KPC_Write");
-    Terminate = module.Function<decltype(Terminate)>("KPC_Terminate");
-    return SetPort && Open && Close && Read && Write && Terminate;
-  }
-};
 
 void PrintCodes(const char* what, const std::map<std::string, int>& codes) {
   std::printf("  %s:", what);
@@ -142,7 +117,7 @@ int main(int argc, char** argv) {
   const int adjustments = argc > 2 ? std::max(0, std::atoi(argv[2])) : 200;
   const fs::path work = fs::temp_directory_path() / ("portwire-soak-" + std::to_string(getpid()));
   fs::create_directories(work);
-  Api api;
+  PortwireClient api;
   if (!api.Load()) {
     std::fprintf(stderr, "cannot load the library beside this program\n");
     return 1;
@@ -155,7 +130,7 @@ int main(int argc, char** argv) {
     const std::string self = std::to_string(getpid()), simPid = std::to_string(sim.pid());
     Print("start", "client", UsageOf(self));
     Print("start", "simulated printer", UsageOf(simPid));
-    const PortSettings record = NetRecord(u"127.0.0.94");
+    const PortSettings record = Record(u"NET", u"127.0.0.94");
     std::map<std::string, int> codes;
     for (int i = 1; i <= cycles; ++i) {
       PortSettings r = record;
