@@ -43,3 +43,13 @@ run_wine() {
   rc=$?
   out=$(tr -d '\r' <<<"$out")
 }
+
+# fresh_wine_session: ends every Wine program of the prefix and waits for
+# them. A check with an X screen of its own calls it first: a Wine desktop left
+# from an earlier check is bound to that check's X server, which is gone or
+# going, and a new window would be created on it and fail.
+fresh_wine_session() {
+  wineserver -k 2>/dev/null
+  wineserver -w 2>/dev/null
+  return 0
+}

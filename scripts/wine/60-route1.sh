@@ -21,7 +21,10 @@ start_simulator '[ -e "$dir/ready" ]' \
 
 # The port service goes where its installer puts it; only this check's files
 # are added to the prefix, and removed again on every way out.
-program_files=$(wine winepath -u 'C:\Program Files' 2>/dev/null | tr -d '\r')
+# A 32-bit program's Program Files is "Program Files (x86)".
+program_files_win='C:\Program Files'
+file -b "$win/bin/Portwire.dll" | grep -q '^PE32+' || program_files_win='C:\Program Files (x86)'
+program_files=$(wine winepath -u "$program_files_win" 2>/dev/null | tr -d '\r')
 [ -d "$program_files" ] || fail "no Program Files folder in the Wine prefix"
 service_dir="$program_files/ORLEX/qlxservice"
 [ -e "$service_dir" ] && fail "$service_dir exists already; not touching it"

@@ -25,6 +25,7 @@ stand_in_addr=127.0.0.214
 level=200   # threshold 70
 shots=${TW_GUI_SHOTS:-$win/screenshots}
 source "$(dirname "$0")/../wine-common.sh"
+fresh_wine_session
 winpath() { local p; p=$(realpath -m "$1"); echo "Z:${p//\//\\}"; }
 
 for f in "$win/bin/TrimsenseGUI.exe" "$win/bin/trimsense_gui_driver.exe" "$win/gui-stand-in/Trimsense.exe"; do

@@ -36,6 +36,7 @@ chosen_win="C:\\kitdrop-check-$$"
 chosen=$(winepath -u "$chosen_win" 2>/dev/null)
 [ -n "$chosen" ] || fail "no Wine prefix"
 rm -rf "$chosen" && mkdir -p "$chosen"
+fresh_wine_session
 # One X screen for all runs: Wine's desktop process, which outlives a single
 # program, keeps its display.
 Xvfb -displayfd 3 -screen 0 1024x768x24 3>"$dir/display" >/dev/null 2>&1 &
