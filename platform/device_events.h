@@ -15,7 +15,8 @@
 // console program included. The handler runs on that thread; the event's name
 // is the device's identity text up to its class part (UsbIdentityPrefix in
 // machine_ports.h), which every identity text of the device contains.
-// An arrival is signalled for the device and again for its printer node.
+// One plug-in is signalled once: a device with a printer interface when its
+// printer node is there (or after a bounded wait for it), others at once.
 
 #include <cstdint>
 #include <functional>

@@ -6,11 +6,16 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/device_events.h"
 #include "platform/machine_ports.h"
@@ -33,8 +38,8 @@ std::string NameFromAttributes(udev_device* usbDevice) {
   const std::string vendor = Attr(usbDevice, "idVendor");
   const std::string product = Attr(usbDevice, "idProduct");
   if (vendor.empty() || product.empty()) return {};
-  const std::string serial = Attr(usbDevice, "serial");
-  const std::string instance = serial.empty() ? "usb-" + Text(udev_device_get_sysname(usbDevice)) : serial;
+  const std::string instance =
+      UsbInstanceText(Text(udev_device_get_sysattr_value(usbDevice, "serial")), Text(udev_device_get_sysname(usbDevice)));
   return UsbIdentityPrefix(static_cast<std::uint16_t>(std::strtoul(vendor.c_str(), nullptr, 16)),
                            static_cast<std::uint16_t>(std::strtoul(product.c_str(), nullptr, 16)), instance);
 }
@@ -47,10 +52,17 @@ std::string NameFromProperties(udev_device* usbDevice) {
   if (slash == std::string::npos) return {};
   const auto vendor = static_cast<std::uint16_t>(std::strtoul(product.substr(0, slash).c_str(), nullptr, 16));
   const auto id = static_cast<std::uint16_t>(std::strtoul(product.substr(slash + 1).c_str(), nullptr, 16));
-  std::string serial = Text(udev_device_get_property_value(usbDevice, "ID_SERIAL_SHORT"));
-  if (serial.empty()) serial = "usb-" + Text(udev_device_get_sysname(usbDevice));
-  return UsbIdentityPrefix(vendor, id, serial);
+  return UsbIdentityPrefix(vendor, id,
+                           UsbInstanceText(Text(udev_device_get_property_value(usbDevice, "ID_SERIAL_SHORT")),
+                                           Text(udev_device_get_sysname(usbDevice))));
 }
+
+using Clock = std::chrono::steady_clock;
+
+// How long a printer-class device's arrival waits for its printer node (the
+// kernel's printer driver binds a moment after the device appears). A device
+// whose node never comes is announced when the wait ends.
+constexpr std::chrono::milliseconds kNodeWait{2000};
 
 class UdevWatcher : public DeviceEventWatcher {
  public:
@@ -62,7 +74,11 @@ class UdevWatcher : public DeviceEventWatcher {
   ~UdevWatcher() override {
     const char b = 1;
     [[maybe_unused]] ssize_t n = ::write(wakeWrite_, &b, 1);
-    thread_.join();
+    if (thread_.get_id() == std::this_thread::get_id()) {
+      thread_.detach();  // stopped from its own handler: it ends after it
+    } else {
+      thread_.join();
+    }
     udev_monitor_unref(monitor_);
     udev_unref(udev_);
     ::close(wakeRead_);
@@ -92,8 +108,9 @@ class UdevWatcher : public DeviceEventWatcher {
     const int monitorFd = udev_monitor_get_fd(monitor_);
     for (;;) {
       pollfd fds[2] = {{monitorFd, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
-      if (::poll(fds, 2, -1) < 0) continue;
+      if (::poll(fds, 2, PollTimeoutMs()) < 0) continue;
       if (fds[1].revents) return;
+      AnnounceOverdue();
       if (!(fds[0].revents & POLLIN)) continue;
       udev_device* d = udev_monitor_receive_device(monitor_);
       if (!d) continue;
@@ -102,32 +119,113 @@ class UdevWatcher : public DeviceEventWatcher {
     }
   }
 
+  // One plug-in is one arrival. A device with a printer interface is
+  // announced when its printer node (the one a link opens) is added, or when
+  // kNodeWait has passed without one; any other device at once.
   void Handle(udev_device* d) {
     const std::string action = Text(udev_device_get_action(d));
     const std::string subsystem = Text(udev_device_get_subsystem(d));
     const std::string type = Text(udev_device_get_devtype(d));
-    std::string name;
-    bool arrival = false;
     if (subsystem == "usb" && type == "usb_device") {
       const std::string path = Text(udev_device_get_syspath(d));
       if (action == "add") {
-        name = NameFromAttributes(d);
-        if (!name.empty()) names_[path] = name;
-        arrival = true;
+        const std::string name = NameFromAttributes(d);
+        if (name.empty()) return;
+        names_[path] = name;
+        if (WaitsForPrinterNode(d)) {
+          pending_[path] = Pending{name, Clock::now() + kNodeWait};
+        } else {
+          Signal(true, name);
+        }
       } else if (action == "remove") {
+        pending_.erase(path);
         const auto it = names_.find(path);
-        name = it != names_.end() ? it->second : NameFromProperties(d);
+        const std::string name = it != names_.end() ? it->second : NameFromProperties(d);
         if (it != names_.end()) names_.erase(it);
+        if (!name.empty()) Signal(false, name);
       }
     } else if (subsystem == "usbmisc" && action == "add") {
-      // The printer node comes after its device: a second arrival, when the
-      // node a link needs is there.
       udev_device* parent = udev_device_get_parent_with_subsystem_devtype(d, "usb", "usb_device");
-      if (parent) name = NameFromAttributes(parent);
-      arrival = true;
+      if (!parent) return;
+      const auto it = pending_.find(Text(udev_device_get_syspath(parent)));
+      if (it != pending_.end()) {
+        const std::string name = it->second.name;
+        pending_.erase(it);
+        Signal(true, name);
+      } else if (const std::string name = NameFromAttributes(parent); !name.empty()) {
+        // A node for a device announced earlier (its driver bound late).
+        Signal(true, name);
+      }
     }
-    if (name.empty()) return;
-    handler_(DeviceEvent{arrival, Utf8ToUtf16(name)});
+  }
+
+  void Signal(bool arrival, const std::string& name) { handler_(DeviceEvent{arrival, Utf8ToUtf16(name)}); }
+
+  // Whether the device has a printer interface whose node is not there yet.
+  // Its configuration descriptor tells before the interfaces are made;
+  // without it the interfaces present so far do.
+  bool WaitsForPrinterNode(udev_device* d) {
+    if (HasChildIn(d, "usbmisc")) return false;
+    std::ifstream in(Text(udev_device_get_syspath(d)) + "/descriptors", std::ios::binary);
+    const std::vector<char> raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::size_t deviceDescriptor = raw.empty() ? 0 : static_cast<unsigned char>(raw[0]);
+    if (deviceDescriptor > 0 && raw.size() > deviceDescriptor) {
+      const int kind = ClassifyConfigurationDescriptor(reinterpret_cast<const std::uint8_t*>(raw.data()) + deviceDescriptor,
+                                                       raw.size() - deviceDescriptor);
+      if (kind >= 0) return kind == 1;
+    }
+    bool anyInterface = false;
+    bool printerInterface = false;
+    ForEachChild(d, "usb", [&](udev_device* child) {
+      if (Text(udev_device_get_devtype(child)) != "usb_interface") return;
+      anyInterface = true;
+      if (std::strtoul(Attr(child, "bInterfaceClass").c_str(), nullptr, 16) == 7) printerInterface = true;
+    });
+    return printerInterface || !anyInterface;
+  }
+
+  template <typename Each>
+  void ForEachChild(udev_device* d, const char* subsystem, Each&& each) {
+    udev_enumerate* e = udev_enumerate_new(udev_);
+    if (!e) return;
+    udev_enumerate_add_match_parent(e, d);
+    udev_enumerate_add_match_subsystem(e, subsystem);
+    udev_enumerate_scan_devices(e);
+    for (udev_list_entry* it = udev_enumerate_get_list_entry(e); it; it = udev_list_entry_get_next(it)) {
+      udev_device* child = udev_device_new_from_syspath(udev_, udev_list_entry_get_name(it));
+      if (!child) continue;
+      each(child);
+      udev_device_unref(child);
+    }
+    udev_enumerate_unref(e);
+  }
+
+  bool HasChildIn(udev_device* d, const char* subsystem) {
+    bool any = false;
+    ForEachChild(d, subsystem, [&](udev_device*) { any = true; });
+    return any;
+  }
+
+  // Until the next arrival that waits for its node is due; -1: none waits.
+  int PollTimeoutMs() const {
+    if (pending_.empty()) return -1;
+    Clock::time_point first = Clock::time_point::max();
+    for (const auto& [path, p] : pending_) first = std::min(first, p.until);
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(first - Clock::now()).count();
+    return static_cast<int>(std::clamp<long long>(left, 0, kNodeWait.count()));
+  }
+
+  void AnnounceOverdue() {
+    const Clock::time_point now = Clock::now();
+    for (auto it = pending_.begin(); it != pending_.end();) {
+      if (it->second.until > now) {
+        ++it;
+        continue;
+      }
+      const std::string name = it->second.name;
+      it = pending_.erase(it);
+      Signal(true, name);
+    }
   }
 
   udev* udev_;
@@ -136,6 +234,11 @@ class UdevWatcher : public DeviceEventWatcher {
   int wakeWrite_;
   Handler handler_;
   std::map<std::string, std::string> names_;  // syspath -> event name; monitor thread only after start
+  struct Pending {
+    std::string name;
+    Clock::time_point until;
+  };
+  std::map<std::string, Pending> pending_;    // syspath -> arrival waiting for its printer node; monitor thread
   std::thread thread_;
 };
 

@@ -37,6 +37,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tw::platform {
@@ -138,6 +139,23 @@ std::string UsbIdentity(std::uint16_t vendorId, std::uint16_t productId, const s
 // (and with them the class) are not known yet when a device arrives. Every
 // identity text of the device contains it.
 std::string UsbIdentityPrefix(std::uint16_t vendorId, std::uint16_t productId, const std::string& instance);
+
+// The instance part of a USB device's identity text: its serial number with
+// blanks and control characters at either end trimmed, or "usb-<sysName>"
+// when that leaves nothing. The listing and the device-change events both
+// name a device by it, so an event always matches the listed identity.
+std::string UsbInstanceText(const std::string& rawSerial, const std::string& sysName);
+
+// Whether a text (any case) is a USB identity text ("\\?\usb#..."), as the
+// listing writes into a record's service port name.
+bool IsUsbIdentity(std::string_view text);
+// The device part of an identity text, lower-cased: up to and including the
+// '#' before its class part. The same device listed in the other class has
+// the same device part.
+std::string UsbDevicePart(std::string_view identity);
+// The printer of `list` that `identity` (any case) names, by its device
+// part; null when none does.
+const UsbPrinter* FindUsbPrinter(const std::vector<UsbPrinter>& list, std::string_view identity);
 
 // Kind of a USB configuration descriptor's interfaces: walks the descriptors by
 // their length bytes while at least 3 bytes remain (a length of 0 or one that

@@ -1,6 +1,7 @@
 // The parts of the machine-ports service that are the same on every system:
 // the COM number table, the USB sort key and identity text, and the walk of a
 // configuration descriptor.
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
@@ -89,6 +90,49 @@ std::string UsbIdentity(std::uint16_t vendorId, std::uint16_t productId, const s
   const char* guid = usbClass == kUsbClassPrinter ? "{28d78fad-5a12-11d1-ae5b-0000f803a8c2}"
                                                   : "{6a1c43e2-9d07-4b58-a3f1-52c8e07d9b14}";
   return UsbIdentityPrefix(vendorId, productId, instance) + guid;
+}
+
+std::string UsbInstanceText(const std::string& rawSerial, const std::string& sysName) {
+  const auto blank = [](char c) { return c == ' ' || static_cast<unsigned char>(c) < 0x20; };
+  size_t begin = 0;
+  size_t end = rawSerial.size();
+  while (begin < end && blank(rawSerial[begin])) ++begin;
+  while (end > begin && blank(rawSerial[end - 1])) --end;
+  if (begin == end) return "usb-" + sysName;
+  return rawSerial.substr(begin, end - begin);
+}
+
+namespace {
+
+std::string Lowered(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+}  // namespace
+
+bool IsUsbIdentity(std::string_view text) {
+  constexpr std::string_view kStart = "\\\\?\\usb#";
+  return text.size() > kStart.size() && Lowered(text.substr(0, kStart.size())) == kStart;
+}
+
+std::string UsbDevicePart(std::string_view identity) {
+  if (!IsUsbIdentity(identity)) return {};
+  std::string lowered = Lowered(identity);
+  const auto cut = lowered.rfind('#');
+  lowered.resize(cut + 1);
+  return lowered;
+}
+
+const UsbPrinter* FindUsbPrinter(const std::vector<UsbPrinter>& list, std::string_view identity) {
+  const std::string wanted = UsbDevicePart(identity);
+  // At least the ids and the instance, each ended by its '#'.
+  if (std::count(wanted.begin(), wanted.end(), '#') < 3) return nullptr;
+  for (const UsbPrinter& p : list) {
+    if (UsbDevicePart(p.identity) == wanted) return &p;
+  }
+  return nullptr;
 }
 
 int ClassifyConfigurationDescriptor(const std::uint8_t* bytes, std::size_t length) {

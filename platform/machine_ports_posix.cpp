@@ -153,8 +153,7 @@ std::map<std::string, UsbDeviceInfo> UsbDevices(udev* u) {
 }
 
 std::string IdentityOf(const UsbDeviceInfo& info, int usbClass) {
-  const std::string instance = info.d.serial.empty() ? "usb-" + info.sysName : info.d.serial;
-  return UsbIdentity(info.d.vendorId, info.d.productId, instance, usbClass);
+  return UsbIdentity(info.d.vendorId, info.d.productId, UsbInstanceText(info.d.serial, info.sysName), usbClass);
 }
 
 UsbPrinter PrinterOf(const UsbDeviceInfo& info, int usbClass, const std::string& node) {

@@ -44,6 +44,30 @@ TEST(UsbIdentityText, CarriesWhatTheDeviceNameRulesLookFor) {
   EXPECT_NE(UsbIdentity(1, 2, "a#b\n", kUsbClassVendor).find("pid_0002#a_b_#{"), std::string::npos);
 }
 
+TEST(UsbIdentityText, SerialNumbersAreTrimmedAndDevicesFoundByTheirIdentity) {
+  EXPECT_EQ(UsbInstanceText("  K4AB02", "1-4"), "K4AB02");
+  EXPECT_EQ(UsbInstanceText("K4AB02 \n", "1-4"), "K4AB02");
+  EXPECT_EQ(UsbInstanceText(" \t ", "1-4"), "usb-1-4");
+  EXPECT_EQ(UsbInstanceText("", "1-4"), "usb-1-4");
+
+  std::vector<UsbPrinter> printers(2);
+  printers[0].number = 1;
+  printers[0].identity = UsbIdentity(0x7A5E, 0x0202, "K4AB01", kUsbClassPrinter);
+  printers[1].number = 2;
+  printers[1].identity = UsbIdentity(0x7A5E, 0x0202, "K4AB0", kUsbClassPrinter);
+  // Any case, and the same device named with the other class's part.
+  const UsbPrinter* p = FindUsbPrinter(printers, "\\\\?\\USB#VID_7A5E&PID_0202#k4ab01#{6A1C43E2-9D07-4B58-A3F1-52C8E07D9B14}");
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(p->number, 1);
+  ASSERT_NE(FindUsbPrinter(printers, UsbIdentityPrefix(0x7A5E, 0x0202, "K4AB0")), nullptr);
+  EXPECT_EQ(FindUsbPrinter(printers, UsbIdentityPrefix(0x7A5E, 0x0202, "K4AB0"))->number, 2);
+  EXPECT_EQ(FindUsbPrinter(printers, UsbIdentity(0x7A5E, 0x0202, "K4AB03", kUsbClassPrinter)), nullptr);
+  EXPECT_EQ(FindUsbPrinter(printers, "Unknown"), nullptr);
+  EXPECT_EQ(FindUsbPrinter(printers, "\\\\?\\usb#vid_7a5e&pid_0202#"), nullptr);
+  EXPECT_TRUE(IsUsbIdentity(printers[0].identity));
+  EXPECT_FALSE(IsUsbIdentity("001"));
+}
+
 TEST(ConfigurationWalk, FirstPrinterOrVendorInterfaceDecides) {
   // configuration (9), interface class 0xFF, interface class 7
   const std::uint8_t vendorFirst[] = {9, 2, 27, 0, 2, 1, 0, 0x80, 50, 9, 4, 0, 0, 2, 0xFF, 0, 0, 0,

@@ -41,6 +41,10 @@ class UmockdevBed {
     umockdev_testbed_uevent(bed_, sysPath.c_str(), "remove");
     umockdev_testbed_remove_device(bed_, sysPath.c_str());
   }
+  // A uevent for a device that stays (what a storm of events is made of).
+  void Uevent(const std::string& sysPath, const char* action) {
+    umockdev_testbed_uevent(bed_, sysPath.c_str(), action);
+  }
   // The test's end of a /dev node made by an "N:" line (-1 when there is none).
   int DeviceFd(const std::string& devNode) { return umockdev_testbed_get_dev_fd(bed_, devNode.c_str()); }
   UMockdevTestbed* Get() { return bed_; }
@@ -101,17 +105,25 @@ class UmockdevBed {
     Remove(iface);
     Remove(UsbPath(d));
   }
-  static std::string Usb(const UsbDevice& d) {
+  // The device with its interface and, in the printer class, its printer
+  // node.
+  static std::string Usb(const UsbDevice& d) { return UsbPrinterNode(d) + UsbWithoutNode(d); }
+  // The printer node alone (empty outside the printer class): added after
+  // UsbWithoutNode, the events come in the kernel's order (device,
+  // interface, then the node once the printer driver has bound).
+  static std::string UsbPrinterNode(const UsbDevice& d) {
+    if (d.lpIndex < 0) return {};
+    const std::string iface = UsbPath(d).substr(4) + "/" + d.port + ":1.0";
+    const std::string lp = "lp" + std::to_string(d.lpIndex);
+    return "P: " + iface + "/usbmisc/" + lp + "\nN: usb/" + lp + "\nE: DEVNAME=/dev/usb/" + lp +
+           "\nE: SUBSYSTEM=usbmisc\nA: dev=180:" + std::to_string(d.lpIndex) + "\n\n";
+  }
+  static std::string UsbWithoutNode(const UsbDevice& d) {
     const std::string dev = UsbPath(d).substr(4);
     const std::string iface = dev + "/" + d.port + ":1.0";
     char bus[64];
     std::snprintf(bus, sizeof bus, "bus/usb/001/%03d", d.devnum);
     std::string text;
-    if (d.lpIndex >= 0) {
-      const std::string lp = "lp" + std::to_string(d.lpIndex);
-      text += "P: " + iface + "/usbmisc/" + lp + "\nN: usb/" + lp + "\nE: DEVNAME=/dev/usb/" + lp +
-              "\nE: SUBSYSTEM=usbmisc\nA: dev=180:" + std::to_string(d.lpIndex) + "\n\n";
-    }
     text += "P: " + iface + "\nE: DEVTYPE=usb_interface\nE: SUBSYSTEM=usb\nA: bInterfaceClass=" + d.interfaceClass +
             "\nA: bInterfaceNumber=00\n\n";
     text += "P: " + dev + "\nN: " + bus + "\nE: DEVNAME=/dev/" + bus +

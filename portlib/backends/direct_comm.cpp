@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/icmp_echo.h"
+#include "platform/text.h"
 #include "portlib/backends/open_block_builder.h"
 #include "portlib/manager/kp_comm.h"
 #include "portlib/notify/device_change.h"
@@ -54,18 +55,17 @@ void CDirectComm::CloseLinkAfterRemoval() {
 bool CDirectComm::LibraryHoldsLink() const { return api_.getIsOpen != nullptr && api_.getIsOpen() != 0; }
 
 bool CDirectComm::SwitchUsbClass() {
-  int32_t newClass;
+  const int32_t kind = blockKind_.load();
+  if (kind != lnkio::kLinkUsbVendor && kind != lnkio::kLinkUsbPrinter) return false;
+  const int32_t newClass = kind == lnkio::kLinkUsbVendor ? platform::kUsbClassPrinter : platform::kUsbClassVendor;
+  // The same device in the other class has a number of its own there.
+  const std::optional<int32_t> index =
+      Owner() ? IdentityUsbIndex(Owner()->CurrentSettings(), newClass) : std::nullopt;
   {
     std::lock_guard<std::mutex> lock(linkLock_);
-    if (block_.kind == lnkio::kLinkUsbVendor) {
-      block_.kind = lnkio::kLinkUsbPrinter;
-      newClass = 1;
-    } else if (block_.kind == lnkio::kLinkUsbPrinter) {
-      block_.kind = lnkio::kLinkUsbVendor;
-      newClass = 0;
-    } else {
-      return false;
-    }
+    if (block_.kind != kind) return false;
+    block_.kind = newClass == platform::kUsbClassPrinter ? lnkio::kLinkUsbPrinter : lnkio::kLinkUsbVendor;
+    if (index) block_.usbIndex = *index;
     blockKind_.store(block_.kind);
   }
   if (Owner()) Owner()->ModifyCurrentSettings([newClass](PortSettings& s) { s.usbClass = newClass; });
@@ -110,11 +110,28 @@ bool CDirectComm::Load() {
   return true;
 }
 
+std::optional<int32_t> CDirectComm::IdentityUsbIndex(const PortSettings& settings, int usbClass) const {
+  const std::string identity = platform::Utf16ToUtf8(GetText(settings.servicePortName));
+  if (!platform::IsUsbIdentity(identity)) return std::nullopt;
+  platform::IMachinePorts& ports = options_.ports ? *options_.ports : platform::MachinePorts();
+  const std::vector<platform::UsbPrinter> printers = ports.UsbPrinters(usbClass);
+  const platform::UsbPrinter* p = platform::FindUsbPrinter(printers, identity);
+  return p ? p->number - 1 : -1;
+}
+
 bool CDirectComm::BuildOpenBlock() {
   if (Owner() == nullptr) return false;
   const PortSettings settings = Owner()->CurrentSettings();
+  lnkio::LinkOpenBlock block = OpenBlock();
+  if (!portwire::BuildOpenBlock(settings, block)) return false;
+  // The listing numbers USB printers across both classes, the port-access
+  // library within one: a listed record goes by the device it names.
+  if (block.kind == lnkio::kLinkUsbVendor || block.kind == lnkio::kLinkUsbPrinter) {
+    const int usbClass = block.kind == lnkio::kLinkUsbPrinter ? platform::kUsbClassPrinter : platform::kUsbClassVendor;
+    if (const auto index = IdentityUsbIndex(settings, usbClass)) block.usbIndex = *index;
+  }
   std::lock_guard<std::mutex> lock(linkLock_);
-  if (!portwire::BuildOpenBlock(settings, block_)) return false;
+  block_ = block;
   blockKind_.store(block_.kind);
   return true;
 }
@@ -122,6 +139,17 @@ bool CDirectComm::BuildOpenBlock() {
 lnkio::LinkOpenBlock CDirectComm::OpenBlock() const {
   std::lock_guard<std::mutex> lock(linkLock_);
   return block_;
+}
+
+CDirectComm::Relink CDirectComm::RelinkWhileOpen() {
+  std::lock_guard<std::mutex> lock(linkLock_);
+  // Close marks the port closed before it takes this lock, and looks for a
+  // monitor once more after it: either it closes this link and monitor, or
+  // this finds the port closed and makes neither.
+  if (OpenState() == kClosedState || api_.open == nullptr) return Relink::kPortClosed;
+  if (TranslateResult(api_.open(&block_)) != kResultOk) return Relink::kFailed;
+  StartMonitor();
+  return Relink::kLinked;
 }
 
 int32_t CDirectComm::OpenLink() {
@@ -221,7 +249,12 @@ Result CDirectComm::Close() {
     api_.close();
     SetLinkUp(0);
   }
+  // A device arrival or a Write that made the link again just before took
+  // this lock started its monitor under it: stop that one too. After the
+  // lock they find the port closed and make nothing.
+  std::shared_ptr<MonitorRun> late = DetachMonitor();
   WaitForMonitor(run, kStopWaitMs);
+  WaitForMonitor(late, kStopWaitMs);
   return kResultOk;
 }
 
@@ -268,8 +301,9 @@ Result CDirectComm::Write(const uint8_t* data, uint32_t length, uint32_t* outWri
       const Result r = TranslateResult(api_.open(&block_));
       if (r != kResultOk) return r;
       SetLinkUp(1);
+      // Under the lock, so that a Close under way sees this monitor.
+      StartMonitor();
     }
-    StartMonitor();
   }
 
   int32_t written = 0;
@@ -298,6 +332,11 @@ Result CDirectComm::Initialize(int32_t mode) {
 }
 
 Result CDirectComm::Unload() {
+  // First: no device event may be handled while the library goes. The
+  // watcher stops (Linux: its thread is joined), and a handler already
+  // under way finishes before the gate lets this on.
+  TearDownDeviceChangeNotification();
+  std::lock_guard<std::mutex> gate(eventGate_);
   if (!library_.IsLoaded()) return kResultOk;
   Close();
   // Nothing may run in the library when it goes: wait for every monitor,

@@ -37,6 +37,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -44,6 +45,7 @@
 
 #include "lnkio/link_open_block.h"
 #include "lnkio/lnkioapi.h"
+#include "platform/machine_ports.h"
 #include "portlib/backends/comm_base.h"
 
 namespace tw::portwire {
@@ -79,6 +81,8 @@ struct DirectCommOptions {
   bool useWaitReadable = true;
   // false: no device-change notification (tests that feed events themselves).
   bool watchDevices = true;
+  // Where a USB record's device identity is looked up (null: the machine's).
+  platform::IMachinePorts* ports = nullptr;
 };
 
 class CDeviceChangeNotifier;
@@ -117,7 +121,10 @@ class CDirectComm : public CCommBase {
   // ----- Internal operations, shared with the device-change handling -----
 
   bool IsLoaded() const { return library_.IsLoaded(); }
-  // Rebuilds the open block from the manager's current settings.
+  // Rebuilds the open block from the manager's current settings. A USB
+  // record whose service port name is a device identity (as the listing
+  // gives it) links exactly that device: its number in the block's class,
+  // or no device while it is absent. Other USB records go by their number.
   bool BuildOpenBlock();
   lnkio::LinkOpenBlock OpenBlock() const;
   // True at once unless the open block is a network link; then one ICMP echo
@@ -125,6 +132,11 @@ class CDirectComm : public CCommBase {
   bool IsReachable();
   // LNKIO_Open with the open block under the backend lock; the library code.
   int32_t OpenLink();
+  // A device arrival's new link: while the port is open, LNKIO_Open with the
+  // open block and, when that links, the monitor started, all under the
+  // backend lock (a Close racing the arrival leaves neither behind).
+  enum class Relink { kLinked, kFailed, kPortClosed };
+  Relink RelinkWhileOpen();
   // Starts the monitor unless one runs. False when no thread could be started.
   bool StartMonitor();
   // Stops the monitor and waits for it up to `waitMs`. A monitor blocked in
@@ -148,6 +160,9 @@ class CDirectComm : public CCommBase {
   void CloseLinkAfterRemoval();
   bool LibraryHoldsLink() const;
   bool SwitchUsbClass();
+  // Held by the device-change steps for the whole of one event, and by
+  // Unload: a step never calls through entry points that Unload clears.
+  std::unique_lock<std::mutex> DeviceEventGate() { return std::unique_lock<std::mutex>(eventGate_); }
   // Whether device changes are being watched.
   bool WatchesDevices() const;
 
@@ -175,12 +190,16 @@ class CDirectComm : public CCommBase {
   void JoinStaleMonitors(bool blocking);
   void JoinNotifiers(bool blocking);
   std::string BlockAddressText() const;
+  // The USB index of the device a record's identity names in `usbClass`
+  // (-1 while it is absent); nothing when the record carries no identity.
+  std::optional<int32_t> IdentityUsbIndex(const PortSettings& settings, int usbClass) const;
 
   DirectCommOptions options_;
   LnkioEntryPoints api_;
   std::unique_ptr<CDeviceChangeNotifier> notifier_;
   IStoreResponse* responseStore_ = nullptr;  // kept, not used
 
+  std::mutex eventGate_;         // see DeviceEventGate; taken before linkLock_
   mutable std::mutex linkLock_;  // the backend lock; also guards block_
   lnkio::LinkOpenBlock block_{};
   std::atomic<int32_t> blockKind_{0};

@@ -247,6 +247,17 @@ int CPortEnumeration::FillUsbDetails(PortSettings& record) {
 }
 
 void CPortEnumeration::FillUsbDevicePath(PortSettings& record) {
+  const int usbClass = record.usbClass != 0 ? platform::kUsbClassPrinter : platform::kUsbClassVendor;
+  const std::string identity = platform::Utf16ToUtf8(GetText(record.servicePortName));
+  if (platform::IsUsbIdentity(identity)) {
+    // A listed record names its device; its number counts across both
+    // classes and would name another one (or none) here.
+    const auto printers = services_.ports->UsbPrinters(usbClass);
+    if (const platform::UsbPrinter* p = platform::FindUsbPrinter(printers, identity)) {
+      SetText(record.servicePortName, platform::Utf8ToUtf16(p->identity));
+    }
+    return;
+  }
   const int64_t n = [&] {
     int64_t v = 0;
     for (char16_t c : GetText(record.portName)) {
@@ -255,7 +266,6 @@ void CPortEnumeration::FillUsbDevicePath(PortSettings& record) {
     }
     return v;
   }();
-  const int usbClass = record.usbClass != 0 ? platform::kUsbClassPrinter : platform::kUsbClassVendor;
   for (const platform::UsbPrinter& p : services_.ports->UsbPrinters(usbClass)) {
     if (p.number == n) {
       SetText(record.servicePortName, platform::Utf8ToUtf16(p.identity));

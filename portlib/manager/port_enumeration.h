@@ -55,8 +55,10 @@ class CPortEnumeration {
   // service port name contains (interface name, device version, serial
   // number, speed and class text, the interface board flag). 1.
   int FillUsbDetails(PortSettings& record);
-  // The service port name becomes the identity of USB device n (the port
-  // name) of the record's class.
+  // A record whose service port name is a device identity: the identity of
+  // that device as listed now in the record's class (left alone while it is
+  // absent). Any other record: the identity of USB device n (the port name)
+  // of the record's class.
   void FillUsbDevicePath(PortSettings& record);
   // The network interface at the record's address: hardware address,
   // interface name, versions; reads its settings into the process-wide

@@ -35,10 +35,9 @@ Result Arrival(CDirectComm& direct, KPComm& owner) {
   if (direct.OpenState() != kClosedState) {
     if (direct.LibraryHoldsLink()) return kResultOk;
     if (!direct.BuildOpenBlock()) return kResultFailed;
-    if (direct.TranslateResult(direct.OpenLink()) == kResultOk) {
-      direct.StartMonitor();
-    } else if (direct.SwitchUsbClass() && direct.TranslateResult(direct.OpenLink()) == kResultOk) {
-      direct.StartMonitor();
+    // The printer may have come back in the other USB class.
+    if (direct.RelinkWhileOpen() == CDirectComm::Relink::kFailed && direct.SwitchUsbClass()) {
+      direct.RelinkWhileOpen();
     }
   }
   if (owner.HasStatusCallback()) direct.ReconnectStatusStep(false, true);
@@ -54,6 +53,7 @@ bool ConcernsThisLibrary(std::u16string_view deviceName) {
 }
 
 Result HandleDeviceChange(CDirectComm& direct, const platform::DeviceEvent& event) {
+  const auto gate = direct.DeviceEventGate();
   KPComm* owner = direct.Owner();
   if (owner == nullptr || !direct.IsLoaded()) return kResultOk;
   const std::u16string name = Lowered(event.deviceName.substr(0, kPortTextMaxChars));

@@ -32,6 +32,7 @@ struct Api {
   decltype(&::KPC_Terminate) Terminate = nullptr;
   decltype(&::KPC_Open) Open = nullptr;
   decltype(&::KPC_Close) Close = nullptr;
+  decltype(&::KPC_Write) Write = nullptr;
   bool Load() {
     module = tw::platform::Module::Load(u"Portwire.dll");
     EnumDevPort = module.Function<decltype(EnumDevPort)>("KPC_EnumDevPort");
@@ -40,7 +41,8 @@ struct Api {
     Terminate = module.Function<decltype(Terminate)>("KPC_Terminate");
     Open = module.Function<decltype(Open)>("KPC_Open");
     Close = module.Function<decltype(Close)>("KPC_Close");
-    return EnumDevPort && GetPort && SetPort && Terminate && Open && Close;
+    Write = module.Function<decltype(Write)>("KPC_Write");
+    return EnumDevPort && GetPort && SetPort && Terminate && Open && Close && Write;
   }
 };
 
@@ -176,10 +178,9 @@ TEST_F(EnumDevPortBed, UsbPrintersOfBothClassesWithTheirDetails) {
   EXPECT_EQ(Text(records[1].portName), u"002");
   EXPECT_EQ(records[1].usbClass, 1);
 
-  // The current record, completed while no port is open.
+  // The current record, completed while no port is open: the listed record
+  // as it is ("002" of the printer class) completes the device it names.
   PortSettings current = records[1];
-  const char16_t one[] = u"001";
-  std::copy(std::begin(one), std::end(one), current.portName);
   ASSERT_EQ(api.SetPort(&current), PW_OK);
   PortSettings out{};
   ASSERT_EQ(api.GetPort(&out), PW_OK);
@@ -192,9 +193,8 @@ TEST_F(EnumDevPortBed, UsbPrintersOfBothClassesWithTheirDetails) {
 
   // With the port open the current record comes out as it is: the printer
   // node of the test bed (a pseudo-terminal) takes the link.
-  PortSettings plain = records[1];
-  std::copy(std::begin(one), std::end(one), plain.portName);
-  ASSERT_EQ(api.SetPort(&plain), PW_OK);
+  PortSettings listed = records[1];
+  ASSERT_EQ(api.SetPort(&listed), PW_OK);
   ASSERT_EQ(api.Open(1), PW_OK);
   PortSettings whileOpen{};
   ASSERT_EQ(api.GetPort(&whileOpen), PW_OK);
@@ -215,6 +215,67 @@ TEST_F(EnumDevPortBed, UsbPrintersOfBothClassesWithTheirDetails) {
   EXPECT_EQ(found, 0u);
   EXPECT_EQ(api.EnumDevPort(nullptr, nullptr, 0, &found), PW_INVALID_ARGUMENT);
   EXPECT_EQ(api.GetPort(nullptr), PW_INVALID_ARGUMENT);
+}
+
+// Every record of the listing, opened as the listing gave it, reaches the
+// device it lists and no other.
+TEST_F(EnumDevPortBed, EachListedUsbRecordOpensTheDeviceItLists) {
+  UmockdevBed::UsbDevice vendor;
+  vendor.port = "1-1";
+  vendor.devnum = 2;
+  vendor.product = "0e15";
+  vendor.serial = "V0001";
+  vendor.interfaceClass = "ff";
+  UmockdevBed::UsbDevice printer;
+  printer.port = "1-2";
+  printer.devnum = 3;
+  printer.serial = "K4AB01";
+  printer.lpIndex = 0;
+  ASSERT_TRUE(bed->Add(UmockdevBed::Usb(printer) + UmockdevBed::Usb(vendor)));
+  const int printerFd = bed->DeviceFd("/dev/usb/lp0");
+  ASSERT_GE(printerFd, 0);
+  PtyPrinter printerEnd(printerFd);
+
+  int32_t result = 0;
+  uint32_t found = 0;
+  const auto records = Enum(api, u"USB", 8, &result, &found);
+  ASSERT_EQ(result, PW_OK);
+  ASSERT_EQ(found, 2u);
+  ASSERT_EQ(Text(records[0].portName), u"001");
+  ASSERT_EQ(Text(records[1].portName), u"002");
+
+  const uint8_t query[] = {0x1D, 0x49, 0x43};
+  const auto send = [&](const PortSettings& record) {
+    PortSettings r = record;
+    EXPECT_EQ(api.SetPort(&r), PW_OK);
+    EXPECT_EQ(api.Open(1), PW_OK);  // a USB port opens also while its device cannot be linked
+    uint32_t written = 0;
+    const int32_t w = api.Write(query, sizeof query, &written, 1000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(api.Close(), PW_OK);
+    return w;
+  };
+
+  // "002", the printer-class printer: its bytes reach its node alone.
+  EXPECT_EQ(send(records[1]), PW_OK);
+  EXPECT_GT(printerEnd.Received(), 0u);
+  const size_t printerBefore = printerEnd.Received();
+
+  // "001", the vendor-class printer: the test bed cannot play its bulk
+  // transfers, so it is not linked; it must never fall back to the
+  // printer-class printer's node.
+  send(records[0]);
+  EXPECT_EQ(printerEnd.Received(), printerBefore);
+
+  // A record that names no device keeps the number rule: USB 1 of the
+  // printer class is the printer-class printer.
+  PortSettings numbered = records[1];
+  const char16_t unknown[] = u"Unknown";
+  const char16_t one[] = u"001";
+  std::copy(std::begin(unknown), std::end(unknown), numbered.servicePortName);
+  std::copy(std::begin(one), std::end(one), numbered.portName);
+  EXPECT_EQ(send(numbered), PW_OK);
+  EXPECT_GT(printerEnd.Received(), printerBefore);
 }
 
 TEST_F(EnumDevPortBed, ParallelPorts) {

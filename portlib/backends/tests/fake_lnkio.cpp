@@ -13,6 +13,8 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "lnkio/lnkioapi.h"  // the definitions below are checked against it
@@ -49,6 +51,7 @@ struct State {
   int32_t readCalls = 0;
   int32_t closeCalls = 0;
   int32_t terminateCalls = 0;
+  int isOpenDelayMs = 0;             // the next LNKIO_GetIsOpen waits this long
 };
 
 State& S() {
@@ -126,7 +129,14 @@ int32_t LNKIO_SetNoFlow(uint8_t noFlow) {
 
 int32_t LNKIO_GetIsOpen(void) {
   State& s = S();
-  std::lock_guard<std::mutex> lock(s.mu);
+  std::unique_lock<std::mutex> lock(s.mu);
+  const int delayMs = std::exchange(s.isOpenDelayMs, 0);
+  if (delayMs > 0) {
+    // A caller held up between its look at the port and what it does next.
+    lock.unlock();
+    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    lock.lock();
+  }
   return s.open ? 1 : 0;
 }
 
@@ -193,6 +203,7 @@ void FAKE_Reset(void) {
   s.readCalls = 0;
   s.closeCalls = 0;
   s.terminateCalls = 0;
+  s.isOpenDelayMs = 0;
 }
 
 void FAKE_SetOpenResults(const int32_t* codes, int32_t n) {
@@ -222,6 +233,12 @@ void FAKE_SetReplyOnWrite(int32_t code, const uint8_t* bytes, int32_t n, int32_t
   s.replyCode = code;
   s.replyOnWrite.assign(bytes, bytes + n);
   s.replyDelayMs = delayMs;
+}
+
+void FAKE_DelayNextIsOpen(int32_t ms) {
+  State& s = S();
+  std::lock_guard<std::mutex> lock(s.mu);
+  s.isOpenDelayMs = ms;
 }
 
 void FAKE_SetOnline(int32_t online) {

@@ -114,6 +114,25 @@ TEST_F(DeviceChange, ArrivalWithoutAnOpenPortMakesNoLinkButEnablesStatus) {
   EXPECT_TRUE(Fake().Written().empty());        // the status write found no port
 }
 
+TEST_F(DeviceChange, AnArrivalRacingCloseLeavesNoLinkAndNoMonitor) {
+  HotplugRig rig(false);
+  for (int round = 0; round < 12; ++round) {
+    ASSERT_EQ(rig.OpenUsb(kIdentity), kResultOk);
+    HandleDeviceChange(*rig.direct, Event(false, kIdentity));
+    ASSERT_EQ(rig.direct->LinkUp(), 0);
+    // The arrival is held up right after it found the port open and without
+    // a link; Close runs in that gap (or, in later rounds, just after it).
+    Fake().delayNextIsOpen(30);
+    std::thread arrival([&] { HandleDeviceChange(*rig.direct, Event(true, kIdentity)); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(5 + 4 * round));
+    EXPECT_EQ(rig.manager->Close(), kResultOk);
+    arrival.join();
+    EXPECT_EQ(Fake().isOpen(), 0) << "round " << round << ": the printer stayed linked";
+    EXPECT_FALSE(rig.direct->MonitorRunning()) << "round " << round << ": a monitor runs on a closed port";
+    EXPECT_EQ(rig.direct->LinkUp(), 0);
+  }
+}
+
 TEST_F(DeviceChange, PortsOfTheDriverSoftwareAreLeftToIt) {
   HotplugRig rig(false);
   rig.Callbacks();

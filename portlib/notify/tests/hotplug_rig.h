@@ -30,8 +30,20 @@ struct FakeLink {
   int32_t (*written)(uint8_t*, int32_t) = module.Function<int32_t (*)(uint8_t*, int32_t)>("FAKE_Written");
   int32_t (*counter)(int32_t) = module.Function<int32_t (*)(int32_t)>("FAKE_Counter");
   int32_t (*isOpen)() = module.Function<int32_t (*)()>("LNKIO_GetIsOpen");
+  void (*delayNextIsOpen)(int32_t) = module.Function<void (*)(int32_t)>("FAKE_DelayNextIsOpen");
+  int32_t (*noFlowCalls)(uint8_t*, int32_t) = module.Function<int32_t (*)(uint8_t*, int32_t)>("FAKE_NoFlowCalls");
 
-  bool Ok() const { return reset && setOpenResults && setReplyOnWrite && openKinds && written && counter && isOpen; }
+  bool Ok() const {
+    return reset && setOpenResults && setReplyOnWrite && openKinds && written && counter && isOpen && delayNextIsOpen &&
+           noFlowCalls;
+  }
+  // How often flow control was switched off: once for every status enabling
+  // of a printer that is not online.
+  size_t FlowOffCalls() const {
+    Bytes v(4096);
+    v.resize(static_cast<size_t>(std::clamp(noFlowCalls(v.data(), 4096), 0, 4096)));
+    return static_cast<size_t>(std::count(v.begin(), v.end(), 1));
+  }
   std::vector<int32_t> OpenKinds() const {
     std::vector<int32_t> v(256);
     v.resize(static_cast<size_t>(std::clamp(openKinds(v.data(), 256), 0, 256)));

@@ -14,20 +14,19 @@ using tw::testing::UmockdevBed;
 
 const Bytes kReply = {0x5F, 0x4B, 0x50, 0x00};
 
-// The printer on port 1-4; plugged in again it gets a new address (and here
-// a new printer node, as the test bed keeps the old node's name taken).
-UmockdevBed::UsbDevice Printer(int plugged = 0, const std::string& interfaceClass = "07") {
-  UmockdevBed::UsbDevice d;
-  d.port = "1-4";
-  d.devnum = 7 + plugged;
-  d.serial = "K4AB01";
-  d.interfaceClass = interfaceClass;
-  d.lpIndex = interfaceClass == "07" ? plugged : -1;
-  return d;
-}
-
 class Hotplug : public ::testing::Test {
  protected:
+  // The printer on port 1-4; plugged in again it gets a new address (and
+  // here a new printer node, as the test bed keeps the old node's name taken).
+  UmockdevBed::UsbDevice Printer(int plugged = 0, const std::string& interfaceClass = "07") const {
+    UmockdevBed::UsbDevice d;
+    d.port = "1-4";
+    d.devnum = 7 + plugged;
+    d.serial = serial;
+    d.interfaceClass = interfaceClass;
+    d.lpIndex = interfaceClass == "07" ? plugged : -1;
+    return d;
+  }
   void SetUp() override {
     if (!UmockdevBed::Usable()) GTEST_SKIP() << "needs umockdev-wrapper";
     ASSERT_TRUE(Fake().Ok()) << "fakelnkio not found beside the test";
@@ -56,10 +55,17 @@ class Hotplug : public ::testing::Test {
     EXPECT_GE(rig->seen.Count(rig->seen.statuses, kStatusLinkLost), 1u);
     EXPECT_EQ(rig->direct->LinkUp(), 0);
   }
+  std::string serial = "K4AB01";
   std::unique_ptr<UmockdevBed> bed;
   std::unique_ptr<HotplugRig> rig;
   std::u16string identity;
   size_t unplugged = 0;
+};
+
+// A serial number that the device reports with blanks in front.
+class HotplugBlankSerial : public Hotplug {
+ protected:
+  HotplugBlankSerial() { serial = "  K4AB02"; }
 };
 
 TEST_F(Hotplug, UnpluggedAndBackWhileOpen) {
@@ -96,6 +102,69 @@ TEST_F(Hotplug, BackInTheOtherUsbClass) {
   Bytes reply;
   rig->manager->Purge();
   EXPECT_EQ(rig->RoundTrip(reply), kResultOk);
+}
+
+TEST_F(HotplugBlankSerial, TheUnplugOfAPrinterWithBlanksBeforeItsSerialNumberIsSeen) {
+  EXPECT_NE(identity.find(u"#K4AB02#"), std::u16string::npos);
+  Unplug();  // status 16 and raw 999
+  EXPECT_FALSE(rig->direct->MonitorRunning());
+}
+
+TEST_F(Hotplug, OnePlugInRunsTheArrivalStepsOnce) {
+  Unplug();
+  // No port open: every arrival still purges and enables the status (to
+  // nobody), switching flow control off for it once.
+  ASSERT_EQ(rig->manager->Close(), kResultOk);
+  for (int plugged = 1; plugged <= 2; ++plugged) {
+    const size_t before = Fake().FlowOffCalls();
+    // The kernel's order: the device and its interface, then the printer
+    // node once the printer driver has bound.
+    ASSERT_TRUE(bed->Add(UmockdevBed::UsbWithoutNode(Printer(plugged))));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(bed->Add(UmockdevBed::UsbPrinterNode(Printer(plugged))));
+    ASSERT_TRUE(WaitUntil([&] { return Fake().FlowOffCalls() > before; })) << "plug-in " << plugged;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(Fake().FlowOffCalls(), before + 1) << "plug-in " << plugged;
+    bed->RemoveUsb(Printer(plugged));
+  }
+  // A vendor-class printer has no node to wait for.
+  const size_t before = Fake().FlowOffCalls();
+  ASSERT_TRUE(bed->Add(UmockdevBed::Usb(Printer(3, "ff"))));
+  ASSERT_TRUE(WaitUntil([&] { return Fake().FlowOffCalls() > before; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(Fake().FlowOffCalls(), before + 1);
+}
+
+TEST_F(Hotplug, EventStormWhileTheLibraryOpensClosesAndUnloads) {
+  // One thread does what a client's KPC_Open, KPC_Close and KPC_Terminate do
+  // (and loads the port-access library again, as a client that starts
+  // over); the udev monitor meanwhile gets hundreds of events for the
+  // printer, each an arrival or a removal the handler acts on.
+  std::atomic<bool> stormOver{false};
+  int rounds = 0;
+  std::thread client([&] {
+    for (; !stormOver.load() || rounds < 3; ++rounds) {
+      rig->direct->Load();
+      rig->OpenUsb(identity, 1);
+      rig->manager->Close();
+      rig->manager->UnloadBackends();
+    }
+  });
+  const std::string path = UmockdevBed::UsbPath(Printer());
+  // Paced a little, so the test bed's event socket never overflows.
+  for (int event = 0; event < 500; ++event) {
+    bed->Uevent(path, event % 2 ? "add" : "remove");
+    std::this_thread::sleep_for(std::chrono::microseconds(1500));
+  }
+  stormOver.store(true);
+  client.join();
+  EXPECT_GE(rounds, 3);
+  EXPECT_FALSE(rig->direct->IsLoaded());
+  EXPECT_FALSE(rig->direct->MonitorRunning());
+  EXPECT_EQ(Fake().isOpen(), 0);
+  // Loaded once more, the library watches again.
+  ASSERT_TRUE(rig->direct->Load());
+  EXPECT_TRUE(rig->direct->WatchesDevices());
 }
 
 TEST_F(Hotplug, AnotherDeviceLeavingChangesNothing) {
