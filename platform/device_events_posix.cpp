@@ -19,6 +19,7 @@
 
 #include "platform/device_events.h"
 #include "platform/machine_ports.h"
+#include "platform/machine_ports_udev.h"
 #include "platform/text.h"
 
 namespace tw::platform {
@@ -68,7 +69,7 @@ class UdevWatcher : public DeviceEventWatcher {
  public:
   UdevWatcher(udev* u, udev_monitor* monitor, int wakeRead, int wakeWrite, Handler handler)
       : udev_(u), monitor_(monitor), wakeRead_(wakeRead), wakeWrite_(wakeWrite), handler_(std::move(handler)) {
-    RememberPresentDevices();
+    RememberPresentDevices();  // Start holds the udev lock
     thread_ = std::thread([this] { Run(); });
   }
   ~UdevWatcher() override {
@@ -79,6 +80,7 @@ class UdevWatcher : public DeviceEventWatcher {
     } else {
       thread_.join();
     }
+    const std::lock_guard<std::mutex> udevLock(UdevLock());
     udev_monitor_unref(monitor_);
     udev_unref(udev_);
     ::close(wakeRead_);
@@ -110,12 +112,21 @@ class UdevWatcher : public DeviceEventWatcher {
       pollfd fds[2] = {{monitorFd, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
       if (::poll(fds, 2, PollTimeoutMs()) < 0) continue;
       if (fds[1].revents) return;
-      AnnounceOverdue();
-      if (!(fds[0].revents & POLLIN)) continue;
-      udev_device* d = udev_monitor_receive_device(monitor_);
-      if (!d) continue;
-      Handle(d);
-      udev_device_unref(d);
+      {
+        // The events are worked out under the lock and handed on after it:
+        // the handler lists ports itself.
+        const std::lock_guard<std::mutex> udevLock(UdevLock());
+        AnnounceOverdue();
+        if (fds[0].revents & POLLIN) {
+          if (udev_device* d = udev_monitor_receive_device(monitor_)) {
+            Handle(d);
+            udev_device_unref(d);
+          }
+        }
+      }
+      std::vector<DeviceEvent> events;
+      events.swap(due_);
+      for (const DeviceEvent& event : events) handler_(event);
     }
   }
 
@@ -159,7 +170,7 @@ class UdevWatcher : public DeviceEventWatcher {
     }
   }
 
-  void Signal(bool arrival, const std::string& name) { handler_(DeviceEvent{arrival, Utf8ToUtf16(name)}); }
+  void Signal(bool arrival, const std::string& name) { due_.push_back(DeviceEvent{arrival, Utf8ToUtf16(name)}); }
 
   // Whether the device has a printer interface whose node is not there yet.
   // Its configuration descriptor tells before the interfaces are made;
@@ -239,12 +250,14 @@ class UdevWatcher : public DeviceEventWatcher {
     Clock::time_point until;
   };
   std::map<std::string, Pending> pending_;    // syspath -> arrival waiting for its printer node; monitor thread
+  std::vector<DeviceEvent> due_;              // worked out, not yet handed on; monitor thread
   std::thread thread_;
 };
 
 }  // namespace
 
 std::unique_ptr<DeviceEventWatcher> DeviceEventWatcher::Start(Handler handler) {
+  const std::lock_guard<std::mutex> udevLock(UdevLock());
   udev* u = udev_new();
   if (!u) return nullptr;
   udev_monitor* monitor = udev_monitor_new_from_netlink(u, "udev");

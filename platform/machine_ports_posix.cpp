@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "platform/machine_ports.h"
+#include "platform/machine_ports_udev.h"
 #include "platform/port_names.h"
 #include "platform/process.h"
 
@@ -179,6 +180,7 @@ void NumberInOrder(std::vector<UsbPrinter>& list) {
 class UdevMachinePorts : public IMachinePorts {
  public:
   std::vector<SerialPort> SerialPorts() override {
+    const std::lock_guard<std::mutex> udevLock(UdevLock());
     std::map<int, SerialPort> found;
     if (UdevPtr u{udev_new()}) {
       ForEachDevice(u.get(), "tty", [&](udev_device* d) {
@@ -225,6 +227,7 @@ class UdevMachinePorts : public IMachinePorts {
   }
 
   std::vector<ParallelPort> ParallelPorts() override {
+    const std::lock_guard<std::mutex> udevLock(UdevLock());
     std::map<int, ParallelPort> found;
     if (UdevPtr u{udev_new()}) {
       ForEachDevice(u.get(), "printer", [&](udev_device* d) {
@@ -248,6 +251,7 @@ class UdevMachinePorts : public IMachinePorts {
   }
 
   std::vector<UsbPrinter> UsbPrinters(int usbClass) override {
+    const std::lock_guard<std::mutex> udevLock(UdevLock());
     std::vector<UsbPrinter> list;
     UdevPtr u{udev_new()};
     if (!u) return list;
@@ -277,6 +281,7 @@ class UdevMachinePorts : public IMachinePorts {
   }
 
   std::vector<MakerUsbDevice> MakerUsbDevices() override {
+    const std::lock_guard<std::mutex> udevLock(UdevLock());
     std::vector<std::pair<std::vector<int>, MakerUsbDevice>> found;
     if (UdevPtr u{udev_new()}) {
       for (const auto& [path, info] : UsbDevices(u.get())) {
@@ -293,6 +298,12 @@ class UdevMachinePorts : public IMachinePorts {
 };
 
 }  // namespace
+
+std::mutex& UdevLock() {
+  // Never destroyed: a watcher may stop during static destruction.
+  static std::mutex* const lock = new std::mutex();
+  return *lock;
+}
 
 IMachinePorts& MachinePorts() {
   static UdevMachinePorts ports;

@@ -21,7 +21,11 @@
 // Locks: the backend lock serialises LNKIO_Open, LNKIO_Read and LNKIO_Close
 // and guards the open block; LNKIO_Write, LNKIO_SetNoFlow and the state
 // queries run without it (the library accepts a write while another thread
-// reads). Close stops the monitor without holding the backend lock.
+// reads). Close stops the monitor without holding the backend lock. A link
+// made again for an open port (Write, a device arrival) starts its monitor
+// under the backend lock, and Close looks for a monitor once more after it
+// has closed the link, so no monitor outlives Close. The device-event gate
+// is taken before the backend lock.
 //
 // Threads owned here: the monitor thread and the short-lived threads that
 // report a lost link. None outlives the object: Close waits for the monitor

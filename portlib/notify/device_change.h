@@ -21,6 +21,11 @@
 // the monitor thread), in parallel with callers and the backend's monitor
 // thread; it uses the backend lock for opening and closing the link and the
 // manager's Purge, EnsureInitialized and EnableStatusBack without the API lock.
+// Each event is handled under the backend's device-event gate, which Unload
+// takes too, so no step calls into a library that is going away; the new
+// link of an arrival is made (and its monitor started) under the backend lock
+// only while the port is still open, so a Close racing the arrival leaves
+// neither behind.
 
 #include <memory>
 #include <string_view>

@@ -140,21 +140,34 @@ TEST_F(Hotplug, EventStormWhileTheLibraryOpensClosesAndUnloads) {
   // (and loads the port-access library again, as a client that starts
   // over); the udev monitor meanwhile gets hundreds of events for the
   // printer, each an arrival or a removal the handler acts on.
+  //
+  // The test bed ends the program when an event cannot be sent: when the
+  // monitor's socket goes while it sends, or overflows. So sending and
+  // starting or stopping the monitor take turns (the events are handled on
+  // the monitor's thread meanwhile, in parallel with Unload and Load), and
+  // the events are paced, also for a sanitizer's speed.
+  std::mutex turns;
   std::atomic<bool> stormOver{false};
   int rounds = 0;
   std::thread client([&] {
     for (; !stormOver.load() || rounds < 3; ++rounds) {
-      rig->direct->Load();
+      {
+        const std::lock_guard<std::mutex> turn(turns);
+        rig->direct->Load();
+      }
       rig->OpenUsb(identity, 1);
       rig->manager->Close();
+      const std::lock_guard<std::mutex> turn(turns);
       rig->manager->UnloadBackends();
     }
   });
   const std::string path = UmockdevBed::UsbPath(Printer());
-  // Paced a little, so the test bed's event socket never overflows.
-  for (int event = 0; event < 500; ++event) {
-    bed->Uevent(path, event % 2 ? "add" : "remove");
-    std::this_thread::sleep_for(std::chrono::microseconds(1500));
+  for (int event = 0; event < 400; ++event) {
+    {
+      const std::lock_guard<std::mutex> turn(turns);
+      bed->Uevent(path, event % 2 ? "add" : "remove");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(4));
   }
   stormOver.store(true);
   client.join();
