@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <new>
 #include <set>
 #include <string>
 #include <system_error>
@@ -300,8 +302,10 @@ class UdevMachinePorts : public IMachinePorts {
 }  // namespace
 
 std::mutex& UdevLock() {
-  // Never destroyed: a watcher may stop during static destruction.
-  static std::mutex* const lock = new std::mutex();
+  // Never destroyed (a watcher may stop during static destruction), and
+  // not on the heap, so unloading the library leaves nothing behind.
+  alignas(std::mutex) static unsigned char storage[sizeof(std::mutex)];
+  static std::mutex* const lock = new (storage) std::mutex();
   return *lock;
 }
 

@@ -105,11 +105,14 @@ struct HotplugRig {
   CDirectComm* direct = nullptr;
   std::unique_ptr<KPComm> manager;
 
-  explicit HotplugRig(bool watchDevices) {
+  // useWaitReadable false: the monitor sleeps in its own wait, which a stop
+  // ends at once (LNKIO_WaitReadable would keep it up to a second).
+  explicit HotplugRig(bool watchDevices, bool useWaitReadable = true) {
     Fake().reset();
     DirectCommOptions options;
     options.libraryName = u"fakelnkio.dll";
     options.watchDevices = watchDevices;
+    options.useWaitReadable = useWaitReadable;
     auto backend = std::make_unique<CDirectComm>(std::move(options));
     direct = backend.get();
     KPCommBackends backends;
