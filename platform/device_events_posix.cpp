@@ -75,11 +75,7 @@ class UdevWatcher : public DeviceEventWatcher {
   ~UdevWatcher() override {
     const char b = 1;
     [[maybe_unused]] ssize_t n = ::write(wakeWrite_, &b, 1);
-    if (thread_.get_id() == std::this_thread::get_id()) {
-      thread_.detach();  // stopped from its own handler: it ends after it
-    } else {
-      thread_.join();
-    }
+    thread_.join();  // the handler never stops its own watcher
     const std::lock_guard<std::mutex> udevLock(UdevLock());
     udev_monitor_unref(monitor_);
     udev_unref(udev_);
