@@ -45,6 +45,7 @@ TEST(BroadcastInterfaces, OnlyUpBroadcastLinksWithAnAddressOncePerInterface) {
 }
 
 TEST(BroadcastInterfaces, TheSystemListsItsLoopbackAndNeverOffersIt) {
+  ASSERT_EQ(tw::platform::SocketsStartup(), 0);
   int error = -1;
   const auto all = tw::platform::ListIpv4Interfaces(&error);
   EXPECT_EQ(error, 0);
@@ -52,12 +53,14 @@ TEST(BroadcastInterfaces, TheSystemListsItsLoopbackAndNeverOffersIt) {
   for (const auto& i : all) loopback = loopback || (i.loopback && i.address == Ipv4Address(127, 0, 0, 1));
   EXPECT_TRUE(loopback) << "127.0.0.1 on a loopback interface";
   for (const auto& i : tw::platform::BroadcastInterfaces()) EXPECT_FALSE(i.loopback) << i.name;
+  tw::platform::SocketsCleanup();
 }
 
 // Several sockets waited on together: the one with a datagram is named.
 TEST(BroadcastInterfaces, WaitAnyNamesTheReadableSocket) {
   using tw::platform::UdpSocket;
   using tw::platform::WaitResult;
+  ASSERT_EQ(tw::platform::SocketsStartup(), 0);
   UdpSocket a = UdpSocket::Open(nullptr), b = UdpSocket::Open(nullptr), sender = UdpSocket::Open(nullptr);
   ASSERT_TRUE(a.Bind({Ipv4Address(127, 0, 0, 1), 0}));
   ASSERT_TRUE(b.Bind({Ipv4Address(127, 0, 0, 1), 0}));
@@ -70,4 +73,8 @@ TEST(BroadcastInterfaces, WaitAnyNamesTheReadableSocket) {
   ASSERT_EQ(sender.SendTo("x", 1, to), 1);
   EXPECT_EQ(UdpSocket::WaitAnyReadable(both, std::chrono::seconds(5), &ready, &error), WaitResult::kReadable);
   EXPECT_EQ(ready, 1u);
+  a.Close();
+  b.Close();
+  sender.Close();
+  tw::platform::SocketsCleanup();
 }
