@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -217,10 +218,46 @@ std::string FormatText(const std::vector<PortRow>& rows) {
   return out;
 }
 
+namespace {
+
+// Length of the well-formed UTF-8 sequence at text[i], 0 when it is not one.
+std::size_t Utf8Length(const std::string& text, std::size_t i) {
+  const auto b = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char c = b(i);
+  std::size_t n = 0;
+  std::uint32_t cp = 0;
+  if (c >= 0xC2 && c <= 0xDF) n = 2, cp = c & 0x1F;
+  else if (c >= 0xE0 && c <= 0xEF) n = 3, cp = c & 0x0F;
+  else if (c >= 0xF0 && c <= 0xF4) n = 4, cp = c & 0x07;
+  else return 0;
+  if (i + n > text.size()) return 0;
+  for (std::size_t k = 1; k < n; ++k) {
+    if ((b(i + k) & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (b(i + k) & 0x3F);
+  }
+  const bool overlong = (n == 3 && cp < 0x800) || (n == 4 && cp < 0x10000);
+  if (overlong || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) return 0;
+  return n;
+}
+
+}  // namespace
+
 std::string JsonString(const std::string& text) {
   std::string out = "\"";
-  for (const char ch : text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char ch = text[i];
     const auto c = static_cast<unsigned char>(ch);
+    if (c >= 0x80) {
+      // A file name need not be UTF-8; JSON must be.
+      const std::size_t n = Utf8Length(text, i);
+      if (n == 0) {
+        out += "\\ufffd";
+      } else {
+        out.append(text, i, n);
+        i += n - 1;
+      }
+      continue;
+    }
     switch (c) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;
@@ -233,7 +270,7 @@ std::string JsonString(const std::string& text) {
           std::snprintf(esc, sizeof esc, "\\u%04x", c);
           out += esc;
         } else {
-          out += ch;   // UTF-8 passes as it is
+          out += ch;
         }
     }
   }

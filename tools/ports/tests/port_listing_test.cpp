@@ -44,7 +44,11 @@ TEST(PortListingOutput, TextLinesAreAlignedAndSayWhatFixesAClosedPort) {
 TEST(PortListingOutput, JsonEscapesEverythingAParserRejects) {
   EXPECT_EQ(JsonString("a\"b\\c"), "\"a\\\"b\\\\c\"");
   EXPECT_EQ(JsonString("\n\t\x01"), "\"\\n\\t\\u0001\"");
-  EXPECT_EQ(JsonString("Gr\xc3\xbc\xc3\x9f"), "\"Gr\xc3\xbc\xc3\x9f\"");
+  EXPECT_EQ(JsonString("Gr\xc3\xbc\xc3\x9f \xe2\x82\xac"), "\"Gr\xc3\xbc\xc3\x9f \xe2\x82\xac\"");
+  // Bytes that are not UTF-8 (a Latin-1 file name, a cut sequence, an
+  // overlong form) become U+FFFD instead of breaking the document.
+  EXPECT_EQ(JsonString("/tmp/\xe4x\xc3"), "\"/tmp/\\ufffdx\\ufffd\"");
+  EXPECT_EQ(JsonString("\xc0\xaf"), "\"\\ufffd\\ufffd\"");
 
   Listing empty;
   EXPECT_EQ(FormatJson(empty), "{\"ports\": [],\n \"complete\": true,\n \"notes\": []}\n");
