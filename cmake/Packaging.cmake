@@ -12,7 +12,7 @@ set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
-set(TW_PROGRAMS Trimsense Kitdrop)
+set(TW_PROGRAMS Trimsense Kitdrop portwire-ports)
 if(TARGET TrimsenseGUI)
   list(APPEND TW_PROGRAMS TrimsenseGUI)
 endif()
@@ -93,7 +93,8 @@ else()
       "Adjusts the slip paper sensor of a KP-S410 point-of-sale slip printer\n"
       "connected over a serial, parallel, USB, network or Bluetooth serial port.\n"
       "Contains the console program Trimsense, the graphical front end\n"
-      "TrimsenseGUI, the installer helper Kitdrop, the communication libraries,\n"
+      "TrimsenseGUI, the installer helper Kitdrop, the port listing\n"
+      "portwire-ports, the communication libraries,\n"
       "the user manual and a udev rule for vendor-class USB printers.")
   string(REPLACE ";" "" CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_DEBIAN_PACKAGE_DESCRIPTION}")
   set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://example.org/trimsense")

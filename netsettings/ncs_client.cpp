@@ -494,6 +494,18 @@ int ListUp(std::uint32_t broadcast, int seconds) {
   Guard guard(Lock());
   ClientState& st = State();
   st.discovered.clear();
+  if (DiscoversOnEveryInterface(broadcast)) {
+    std::vector<platform::UdpSocket> sockets = OpenInterfaceSockets();
+    if (!sockets.empty()) {
+      std::vector<platform::UdpSocket*> each;
+      for (auto& s : sockets) each.push_back(&s);
+      const int rc = CollectReplies(each, broadcast, seconds);
+      for (auto& s : sockets) CloseSocket(s);
+      if (rc < 0) return rc;
+      return static_cast<int>(st.discovered.size());
+    }
+    // No interface to tie a socket to: one unbound socket, as the system routes it.
+  }
   CallSocket s(true);
   if (!s.ok()) return kSocketFailed;
   const int rc = CollectReplies(s.get(), broadcast, seconds);

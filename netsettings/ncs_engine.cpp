@@ -178,10 +178,22 @@ int TransactSnmp(platform::UdpSocket& s, std::uint32_t destination, std::size_t 
 }
 
 int CollectReplies(platform::UdpSocket& s, std::uint32_t destination, int seconds) {
+  platform::UdpSocket* const one[] = {&s};
+  return CollectReplies(one, destination, seconds);
+}
+
+int CollectReplies(std::span<platform::UdpSocket* const> sockets, std::uint32_t destination, int seconds) {
   ClientState& st = State();
+  if (sockets.empty()) return kSocketFailed;
   const std::size_t length = BuildRequest(st.send.data(), 'P', cmd::kBasicInfo, nullptr, 0);
   const platform::Ipv4Endpoint to{BroadcastDestination(destination), st.overrides.port};
-  if (const int rc = SendRequest(st, s, length, to); rc != kOk) return rc;
+  // The request goes out on every socket; an interface that cannot send
+  // (cable pulled, address gone) does not keep the others from being asked.
+  int sentRc = kSendFailed;
+  for (platform::UdpSocket* s : sockets) {
+    if (SendRequest(st, *s, length, to) == kOk) sentRc = kOk;
+  }
+  if (sentRc != kOk) return sentRc;
 
   microseconds quiet = std::chrono::seconds(seconds == 0 ? 5 : std::clamp(seconds, 0, 86400));
   if (st.overrides.quietPeriod) quiet = *st.overrides.quietPeriod;
@@ -190,15 +202,18 @@ int CollectReplies(platform::UdpSocket& s, std::uint32_t destination, int second
     if (st.discovered.size() >= st.overrides.maxDiscoveryRecords) return kOk;
     const auto left = std::chrono::duration_cast<microseconds>(end - Clock::now());
     if (left.count() <= 0) return kOk;
-    const platform::WaitResult w = s.WaitReadable(std::min(quiet, left));
+    std::size_t ready = 0;
+    int waitError = 0;
+    const platform::WaitResult w = platform::UdpSocket::WaitAnyReadable(sockets, std::min(quiet, left), &ready, &waitError);
     if (w == platform::WaitResult::kTimeout) {
       if (quiet <= left) return kOk;   // a quiet period: the collection is complete
       continue;                        // the overall limit: checked at the top
     }
     if (w == platform::WaitResult::kError) {
-      st.lastError = s.LastError();
+      st.lastError = waitError;
       return kReceiveFailed;
     }
+    platform::UdpSocket& s = *sockets[ready];
     platform::Ipv4Endpoint from;
     const int n = s.ReceiveFrom(st.receive.data(), st.receive.size(), &from);
     if (n < 0) {
@@ -211,6 +226,25 @@ int CollectReplies(platform::UdpSocket& s, std::uint32_t destination, int second
     st.lastResult = reply.ResultCode();
     if (auto rec = ReadDiscoveryReply(reply, from.address)) st.discovered.push_back(*rec);
   }
+}
+
+bool DiscoversOnEveryInterface(std::uint32_t destination) {
+  return destination == 0xFFFFFFFFu && !State().overrides.broadcastTarget;
+}
+
+std::vector<platform::UdpSocket> OpenInterfaceSockets() {
+  std::vector<platform::UdpSocket> out;
+  for (const platform::NetInterface& iface : platform::BroadcastInterfaces()) {
+    platform::UdpSocket s;
+    if (!OpenSocket(s, true)) continue;
+    if (!s.BindToInterface(iface)) {
+      State().lastError = s.LastError();
+      CloseSocket(s);
+      continue;
+    }
+    out.push_back(std::move(s));
+  }
+  return out;
 }
 
 bool OpenSocket(platform::UdpSocket& out, bool broadcast) {

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "netsettings/ncs_records.h"
@@ -90,6 +91,20 @@ int TransactSnmp(platform::UdpSocket& s, std::uint32_t destination, std::size_t 
 // Discovery: one request, then every accepted reply goes to the discovery list
 // until `seconds` (0: 5) pass without a datagram. 0 or a negative code.
 int CollectReplies(platform::UdpSocket& s, std::uint32_t destination, int seconds);
+// The same over several sockets (one per network interface): the request goes
+// out on each, -4 only when it went out on none; the replies of all are
+// collected until `seconds` pass without a datagram on any of them.
+int CollectReplies(std::span<platform::UdpSocket* const> sockets, std::uint32_t destination, int seconds);
+
+// Whether a discovery to `destination` is sent on every interface: for the
+// limited broadcast 255.255.255.255, which leaves through a single interface
+// from an unbound socket, and only while no redirection target is set (a
+// redirected discovery keeps its one socket and its one destination).
+bool DiscoversOnEveryInterface(std::uint32_t destination);
+// Sockets with SO_BROADCAST, one tied to each interface of
+// platform::BroadcastInterfaces(). Interfaces whose socket cannot be made
+// are left out (the last error stored); empty when none is left.
+std::vector<platform::UdpSocket> OpenInterfaceSockets();
 
 // Opens the socket of one exported call, with SO_BROADCAST when asked. On
 // failure the last error is stored and false returned.

@@ -9,8 +9,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <span>
 
 #include "platform/ipv4_text.h"
+#include "platform/net_interfaces.h"
 
 namespace tw::platform {
 
@@ -64,6 +66,13 @@ class UdpSocket {
   // SO_REUSEADDR, before Bind (several listeners on one broadcast port).
   bool SetReuseAddress(bool on);
   bool Bind(const Ipv4Endpoint& local);
+  // Ties the socket to one interface, before the first send, so that a
+  // broadcast to 255.255.255.255 leaves through that interface whatever the
+  // routes say, and replies arriving there are read. Linux: SO_BINDTODEVICE
+  // (replies to broadcast addresses are read as well), or, where the system
+  // refuses it to this user, a bind to the interface's address; Windows: a
+  // bind to the interface's address.
+  bool BindToInterface(const NetInterface& iface);
   // The locally bound endpoint (after Bind or the first send).
   bool LocalEndpoint(Ipv4Endpoint& local) const;
 
@@ -72,6 +81,11 @@ class UdpSocket {
   // Waits until a datagram can be read; the limit is rounded to whole
   // microseconds. A negative limit is treated as zero.
   WaitResult WaitReadable(std::chrono::microseconds limit);
+  // Waits until one of `sockets` can be read: kReadable with *ready its
+  // index, kTimeout, or kError with the system's code in *error. The limit is
+  // treated as in WaitReadable.
+  static WaitResult WaitAnyReadable(std::span<UdpSocket* const> sockets, std::chrono::microseconds limit,
+                                    std::size_t* ready, int* error);
   // Reads one datagram of at most `capacity` bytes; its length, or -1. A
   // longer datagram is consumed and gives -1 with LastError() EMSGSIZE /
   // WSAEMSGSIZE, never a cut-off success. `from` receives the sender when not

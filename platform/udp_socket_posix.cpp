@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 namespace tw::platform {
 
@@ -80,6 +81,22 @@ bool UdpSocket::Bind(const Ipv4Endpoint& local) {
   return true;
 }
 
+bool UdpSocket::BindToInterface(const NetInterface& iface) {
+  if (::setsockopt(Fd(handle_), SOL_SOCKET, SO_BINDTODEVICE, iface.name.c_str(),
+                   static_cast<socklen_t>(iface.name.size() + 1)) == 0) {
+    return true;
+  }
+  // Kernels before 5.7 allow SO_BINDTODEVICE to privileged users only. A
+  // socket bound to the interface's address still sends its limited
+  // broadcasts through that interface (the kernel picks the device of the
+  // source address), it only misses replies sent to a broadcast address.
+  if (errno != EPERM && errno != EACCES) {
+    lastError_ = errno;
+    return false;
+  }
+  return Bind(Ipv4Endpoint{iface.address, 0});
+}
+
 bool UdpSocket::LocalEndpoint(Ipv4Endpoint& local) const {
   sockaddr_in sa{};
   socklen_t len = sizeof sa;
@@ -114,6 +131,32 @@ WaitResult UdpSocket::WaitReadable(std::chrono::microseconds limit) {
     if (rc == 0) return WaitResult::kTimeout;
     if (errno == EINTR) continue;
     lastError_ = errno;
+    return WaitResult::kError;
+  }
+}
+
+WaitResult UdpSocket::WaitAnyReadable(std::span<UdpSocket* const> sockets, std::chrono::microseconds limit,
+                                      std::size_t* ready, int* error) {
+  using namespace std::chrono;
+  if (limit.count() < 0) limit = microseconds(0);
+  std::vector<pollfd> fds;
+  fds.reserve(sockets.size());
+  for (UdpSocket* s : sockets) fds.push_back(pollfd{Fd(s->handle_), POLLIN, 0});
+  const auto deadline = steady_clock::now() + limit;
+  for (;;) {
+    const auto left = duration_cast<milliseconds>(deadline - steady_clock::now() + microseconds(999));
+    const int rc = ::poll(fds.data(), fds.size(), static_cast<int>(left.count() < 0 ? 0 : left.count()));
+    if (rc > 0) {
+      for (std::size_t i = 0; i < fds.size(); ++i) {
+        if (fds[i].revents != 0) {
+          if (ready) *ready = i;
+          return WaitResult::kReadable;
+        }
+      }
+    }
+    if (rc == 0) return WaitResult::kTimeout;
+    if (rc < 0 && errno == EINTR) continue;
+    if (error) *error = rc < 0 ? errno : EBADF;
     return WaitResult::kError;
   }
 }

@@ -90,6 +90,12 @@ bool UdpSocket::Bind(const Ipv4Endpoint& local) {
   return true;
 }
 
+bool UdpSocket::BindToInterface(const NetInterface& iface) {
+  // Windows sends a limited broadcast through the interface of the socket's
+  // own address.
+  return Bind(Ipv4Endpoint{iface.address, 0});
+}
+
 bool UdpSocket::LocalEndpoint(Ipv4Endpoint& local) const {
   sockaddr_in sa{};
   int len = sizeof sa;
@@ -124,6 +130,31 @@ WaitResult UdpSocket::WaitReadable(std::chrono::microseconds limit) {
     return WaitResult::kError;
   }
   return rc > 0 ? WaitResult::kReadable : WaitResult::kTimeout;
+}
+
+WaitResult UdpSocket::WaitAnyReadable(std::span<UdpSocket* const> sockets, std::chrono::microseconds limit,
+                                      std::size_t* ready, int* error) {
+  if (limit.count() < 0) limit = std::chrono::microseconds(0);
+  if (sockets.size() > FD_SETSIZE) sockets = sockets.first(FD_SETSIZE);
+  fd_set readable;
+  FD_ZERO(&readable);
+  for (UdpSocket* s : sockets) FD_SET(Sock(s->handle_), &readable);
+  timeval tv{};
+  tv.tv_sec = static_cast<long>(limit.count() / 1000000);
+  tv.tv_usec = static_cast<long>(limit.count() % 1000000);
+  const int rc = ::select(0, &readable, nullptr, nullptr, &tv);
+  if (rc == SOCKET_ERROR) {
+    if (error) *error = WSAGetLastError();
+    return WaitResult::kError;
+  }
+  if (rc == 0) return WaitResult::kTimeout;
+  for (std::size_t i = 0; i < sockets.size(); ++i) {
+    if (FD_ISSET(Sock(sockets[i]->handle_), &readable)) {
+      if (ready) *ready = i;
+      return WaitResult::kReadable;
+    }
+  }
+  return WaitResult::kTimeout;
 }
 
 int UdpSocket::ReceiveFrom(void* buffer, std::size_t capacity, Ipv4Endpoint* from) {

@@ -50,7 +50,7 @@ trap cleanup EXIT
 # there to be checked.
 dpkg_locked --path-include='/usr/share/man/man1/*' --path-include='/usr/share/doc/trimsense/*' -i "$deb" ||
   fail "dpkg -i failed"
-for f in /usr/bin/Trimsense /usr/lib/trimsense/libPortwire.so /usr/lib/trimsense/liblnkioapi.so \
+for f in /usr/bin/Trimsense /usr/bin/portwire-ports /usr/lib/trimsense/libPortwire.so /usr/lib/trimsense/liblnkioapi.so \
          /usr/share/doc/trimsense/copyright /usr/lib/udev/rules.d/70-trimsense.rules; do
   [ -e "$f" ] || fail "$f missing after installation"
 done
@@ -83,9 +83,21 @@ for section in OPTIONS "EXIT STATUS" ENVIRONMENT PORTWIRE_DOSDEVICES; do
 done
 echo "man Trimsense renders"
 
+# The installed port listing loads the installed library and lists the
+# simulated printer's serial port through a comN link; its JSON parses.
+mkdir -p "$work/dosdevices"
+ln -s /dev/null "$work/dosdevices/com77"
+ports_json=$(cd "$work" && env -u LD_LIBRARY_PATH PORTWIRE_DOSDEVICES="$work/dosdevices" portwire-ports --json) ||
+  fail "installed portwire-ports ended with $?"
+echo "$ports_json" | /usr/bin/python3 -m json.tool >/dev/null || fail "portwire-ports --json is not JSON: $ports_json"
+echo "$ports_json" | grep -q '"options": "-c77"' || fail "portwire-ports does not list COM77: $ports_json"
+man_text=$(MANPAGER=cat MANWIDTH=80 man portwire-ports 2>&1) || fail "man portwire-ports: $man_text"
+echo "$man_text" | grep -q "EXIT STATUS" || fail "man portwire-ports lacks EXIT STATUS"
+echo "installed portwire-ports lists ports; its man page renders"
+
 dpkg_locked --purge trimsense || fail "dpkg --purge failed"
-for f in /usr/bin/Trimsense /usr/lib/trimsense /usr/share/doc/trimsense /usr/lib/udev/rules.d/70-trimsense.rules \
-         /usr/share/man/man1/Trimsense.1.gz; do
+for f in /usr/bin/Trimsense /usr/bin/portwire-ports /usr/lib/trimsense /usr/share/doc/trimsense \
+         /usr/lib/udev/rules.d/70-trimsense.rules /usr/share/man/man1/Trimsense.1.gz /usr/share/man/man1/portwire-ports.1.gz; do
   [ ! -e "$f" ] || fail "$f left behind after removal"
 done
 echo "package removed cleanly"

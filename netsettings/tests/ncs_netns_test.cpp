@@ -17,10 +17,16 @@
 #include <string>
 #include <thread>
 
+#include "gui/discovery.h"
+#include "gui/enum_port.h"
 #include "netsettings/ncs_client.h"
 #include "netsettings/ncs_engine.h"
+#include "platform/module.h"
+#include "platform/net_interfaces.h"
 #include "platform/process.h"
+#include "platform/text.h"
 #include "platform/udp_socket.h"
+#include "include/portwire.h"
 
 using namespace tw::ncs;
 using tw::platform::Ipv4Address;
@@ -40,57 +46,68 @@ std::string ReadFile(const std::filesystem::path& p) {
   return s.str();
 }
 
-// Two namespaces joined by a veth pair, removed with everything in them on
-// every way out.
+// Network namespaces joined by veth pairs, removed with everything in them on
+// every way out. Names carry a random tag so that parallel runs never meet.
 class Namespaces {
  public:
   Namespaces() {
     std::random_device rd;
     tag_ = std::to_string(rd() % 100000);
-    sim_ = "ncs-sim-" + tag_;
-    client_ = "ncs-cli-" + tag_;
     dir_ = std::filesystem::temp_directory_path() / ("ncs-netns-" + tag_);
     std::filesystem::create_directories(dir_);
   }
   ~Namespaces() {
     for (const auto& pidFile : pidFiles_) Shell("kill $(cat '" + pidFile.string() + "')");
-    Shell("ip netns del " + sim_);
-    Shell("ip netns del " + client_);
+    for (const auto& n : names_) Shell("ip netns del " + n);
     std::error_code ec;
     std::filesystem::remove_all(dir_, ec);
   }
 
-  bool Create() {
-    if (Shell("ip netns add " + sim_) != 0) return false;
-    created_ = true;
-    const std::string va = "ncsv" + tag_ + "a", vb = "ncsv" + tag_ + "b";
-    const std::string commands[] = {
-        "ip netns add " + client_,
-        "ip -n " + sim_ + " link add " + va + " type veth peer name " + vb + " netns " + client_,
-        "ip -n " + sim_ + " addr add 10.213.7.2/24 brd + dev " + va,
-        "ip -n " + client_ + " addr add 10.213.7.1/24 brd + dev " + vb,
-        "ip -n " + sim_ + " link set lo up",
-        "ip -n " + client_ + " link set lo up",
-        "ip -n " + sim_ + " link set " + va + " up",
-        "ip -n " + client_ + " link set " + vb + " up",
-        "ip -n " + client_ + " route add 255.255.255.255 dev " + vb,
-    };
-    for (const auto& c : commands) {
-      if (Shell(c) != 0) {
-        error_ = c;
-        return false;
-      }
+  // The namespace's full name for a short role ("sim", "cli").
+  std::string Name(const std::string& role) const { return "ncs-" + role + "-" + tag_; }
+
+  // Creates the namespace with its loopback up. The first failure means the
+  // right to create namespaces is missing.
+  bool Add(const std::string& role) {
+    if (Shell("ip netns add " + Name(role)) != 0) {
+      if (names_.empty()) return false;
+      error_ = "ip netns add " + Name(role);
+      return false;
     }
-    return true;
+    names_.push_back(Name(role));
+    return Run("ip -n " + Name(role) + " link set lo up");
   }
 
-  // Starts netif-sim inside the simulator namespace; true once it answers.
-  bool StartSim(const std::string& program, const std::string& mac, const std::string& name) {
+  // A veth pair between two namespaces, each end with its address ("a.b.c.d/24")
+  // and the subnet broadcast, both up. No route beyond the subnet is added.
+  bool Link(const std::string& roleA, const std::string& addrA, const std::string& roleB,
+            const std::string& addrB) {
+    const std::string a = "ncsv" + tag_ + char('a' + links_), b = "ncsw" + tag_ + char('a' + links_);
+    ++links_;
+    const std::string na = Name(roleA), nb = Name(roleB);
+    return Run("ip -n " + na + " link add " + a + " type veth peer name " + b + " netns " + nb) &&
+           Run("ip -n " + na + " addr add " + addrA + " brd + dev " + a) &&
+           Run("ip -n " + nb + " addr add " + addrB + " brd + dev " + b) &&
+           Run("ip -n " + na + " link set " + a + " up") && Run("ip -n " + nb + " link set " + b + " up");
+  }
+  // The client end's name of the last link (for routes).
+  std::string LastLinkEnd() const { return "ncsw" + tag_ + char('a' + links_ - 1); }
+
+  bool Run(const std::string& command) {
+    if (Shell(command) == 0) return true;
+    error_ = command;
+    return false;
+  }
+
+  // Starts netif-sim inside a namespace; true once it answers.
+  bool StartSim(const std::string& role, const std::string& program, const std::string& mac,
+                const std::string& name) {
     const auto log = dir_ / (name + ".log");
     const auto pid = dir_ / (name + ".pid");
     pidFiles_.push_back(pid);
-    const std::string cmd = "ip netns exec " + sim_ + " '" + program + "' --bind-any --reuse --password pw --mac " +
-                            mac + " --lifetime 60 >'" + log.string() + "' 2>&1 & echo $! >'" + pid.string() + "'";
+    const std::string cmd = "ip netns exec " + Name(role) + " '" + program +
+                            "' --bind-any --reuse --password pw --mac " + mac + " --lifetime 60 >'" +
+                            log.string() + "' 2>&1 & echo $! >'" + pid.string() + "'";
     if (std::system(cmd.c_str()) != 0) return false;
     for (int i = 0; i < 250; ++i) {
       if (ReadFile(log).find("ready") != std::string::npos) return true;
@@ -100,15 +117,14 @@ class Namespaces {
     return false;
   }
 
-  const std::string& client() const { return client_; }
   const std::string& error() const { return error_; }
-  bool created() const { return created_; }
 
  private:
-  std::string tag_, sim_, client_, error_;
+  std::string tag_, error_;
   std::filesystem::path dir_;
+  std::vector<std::string> names_;
   std::vector<std::filesystem::path> pidFiles_;
-  bool created_ = false;
+  int links_ = 0;
 };
 
 std::string IpProgram() {
@@ -118,6 +134,24 @@ std::string IpProgram() {
   return {};
 }
 
+std::string SimProgram() {
+  std::string sim = tw::platform::GetEnv("NETIF_SIM").value_or("");
+  if (sim.empty()) sim = (tw::platform::ExecutableFolder() / "netif-sim").string();
+  return sim;
+}
+
+// Runs the tests matching `filter` of this program inside the namespace.
+void RunInside(const std::string& ip, const std::string& ns, const std::string& filter) {
+  tw::platform::SetEnv(kInnerFlag, "1");
+  const auto self = tw::platform::ExecutableFolder() / "ncs_netns_tests";
+  const auto run = tw::platform::RunProcess(ip, {"netns", "exec", ns, self.string(), "--gtest_filter=" + filter}, true);
+  tw::platform::SetEnv(kInnerFlag, std::nullopt);
+  ASSERT_TRUE(run.started);
+  EXPECT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_NE(run.output.find("[  PASSED  ] 1 test"), std::string::npos) << run.output;
+  EXPECT_EQ(run.output.find("SKIPPED"), std::string::npos) << run.output;
+}
+
 }  // namespace
 
 TEST(NcsNamespace, DiscoveryAndSettingsByBroadcast) {
@@ -125,24 +159,92 @@ TEST(NcsNamespace, DiscoveryAndSettingsByBroadcast) {
   const std::string ip = IpProgram();
   if (ip.empty()) GTEST_SKIP() << "no ip program";
   Namespaces ns;
-  if (!ns.Create()) {
-    if (!ns.created()) GTEST_SKIP() << "network namespaces are not permitted here";
-    FAIL() << "namespace set-up failed at: " << ns.error();
-  }
-  std::string sim = tw::platform::GetEnv("NETIF_SIM").value_or("");
-  if (sim.empty()) sim = (tw::platform::ExecutableFolder() / "netif-sim").string();
-  ASSERT_TRUE(ns.StartSim(sim, "00:11:62:00:00:0a", "a")) << ns.error();
-  ASSERT_TRUE(ns.StartSim(sim, "00:11:62:00:00:0b", "b")) << ns.error();
+  if (!ns.Add("sim")) GTEST_SKIP() << "network namespaces are not permitted here";
+  ASSERT_TRUE(ns.Add("cli")) << ns.error();
+  ASSERT_TRUE(ns.Link("sim", "10.213.7.2/24", "cli", "10.213.7.1/24")) << ns.error();
+  ASSERT_TRUE(ns.Run("ip -n " + ns.Name("cli") + " route add 255.255.255.255 dev " + ns.LastLinkEnd())) << ns.error();
+  ASSERT_TRUE(ns.StartSim("sim", SimProgram(), "00:11:62:00:00:0a", "a")) << ns.error();
+  ASSERT_TRUE(ns.StartSim("sim", SimProgram(), "00:11:62:00:00:0b", "b")) << ns.error();
+  RunInside(ip, ns.Name("cli"), "NcsNamespace.InsideClientNamespace");
+}
 
-  tw::platform::SetEnv(kInnerFlag, "1");
-  const auto self = tw::platform::ExecutableFolder() / "ncs_netns_tests";
-  const auto run = tw::platform::RunProcess(
-      ip, {"netns", "exec", ns.client(), self.string(), "--gtest_filter=NcsNamespace.Inside*"}, true);
-  tw::platform::SetEnv(kInnerFlag, std::nullopt);
-  ASSERT_TRUE(run.started);
-  EXPECT_EQ(run.exitCode, 0) << run.output;
-  EXPECT_NE(run.output.find("[  PASSED  ] 1 test"), std::string::npos) << run.output;
-  EXPECT_EQ(run.output.find("SKIPPED"), std::string::npos) << run.output;
+// A machine with two network cards and no default route: one printer
+// interface behind each card, each in a namespace of its own. The limited
+// broadcast has no route, so only a request sent on each interface finds
+// them; the front end's search, NCSListUp and the library's listing of
+// network printers all find both.
+TEST(NcsNamespace, TwoCardsWithoutDefaultRoute) {
+  if (tw::platform::GetEnv(kInnerFlag)) GTEST_SKIP() << "outer part";
+  const std::string ip = IpProgram();
+  if (ip.empty()) GTEST_SKIP() << "no ip program";
+  Namespaces ns;
+  if (!ns.Add("cli")) GTEST_SKIP() << "network namespaces are not permitted here";
+  ASSERT_TRUE(ns.Add("pa")) << ns.error();
+  ASSERT_TRUE(ns.Add("pb")) << ns.error();
+  ASSERT_TRUE(ns.Link("pa", "10.213.8.2/24", "cli", "10.213.8.1/24")) << ns.error();
+  ASSERT_TRUE(ns.Link("pb", "10.213.9.2/24", "cli", "10.213.9.1/24")) << ns.error();
+  ASSERT_TRUE(ns.StartSim("pa", SimProgram(), "00:11:62:00:00:0a", "a")) << ns.error();
+  ASSERT_TRUE(ns.StartSim("pb", SimProgram(), "00:11:62:00:00:0b", "b")) << ns.error();
+  RunInside(ip, ns.Name("cli"), "NcsNamespace.InsideTwoCards");
+}
+
+namespace {
+
+std::set<std::string> Addresses(const std::vector<DiscoverySummary>& found) {
+  std::set<std::string> out;
+  for (const auto& s : found) {
+    const auto* a = reinterpret_cast<const std::uint8_t*>(&s.address);
+    out.insert(std::to_string(a[0]) + "." + std::to_string(a[1]) + "." + std::to_string(a[2]) + "." +
+               std::to_string(a[3]));
+  }
+  return out;
+}
+
+const std::set<std::string> kBothPrinters = {"10.213.8.2", "10.213.9.2"};
+
+}  // namespace
+
+TEST(NcsNamespace, InsideTwoCards) {
+  if (!tw::platform::GetEnv(kInnerFlag)) GTEST_SKIP() << "runs inside the test's namespace only";
+  ASSERT_FALSE(tw::platform::GetEnv("PORTWIRE_NCS_BROADCAST").has_value());
+  EXPECT_EQ(tw::platform::BroadcastInterfaces().size(), 2u);
+  Overrides o;
+  o.quietPeriod = std::chrono::milliseconds(500);
+  SetOverrides(o);
+
+  // The client's discovery, as NCSListUp runs it.
+  ASSERT_EQ(ListUp(Ipv4Address(255, 255, 255, 255), 1), 2);
+  std::vector<DiscoverySummary> found(2);
+  for (int i = 0; i < 2; ++i) ASSERT_EQ(GetNIC(i, &found[i]), kOk);
+  EXPECT_EQ(Addresses(found), kBothPrinters);
+
+  // The front end's search and its network page list.
+  ASSERT_EQ(tw::gui::DiscoverPrinters(), 2);
+  std::set<std::string> listed;
+  for (const auto& a : tw::gui::NetworkDiscoveryFinder().FindPrinters()) listed.insert(tw::platform::Utf16ToUtf8(a));
+  EXPECT_EQ(listed, kBothPrinters);
+
+  // The library beside this program, as an outside client: NCSListUp and the
+  // "NET" listing (which keeps its 3 s quiet period).
+  tw::platform::Module lib = tw::platform::Module::Load(u"Portwire.dll");
+  ASSERT_TRUE(lib.IsLoaded());
+  auto startup = lib.Function<int (*)()>("NCSWSAStartup");
+  auto listUp = lib.Function<int (*)(std::uint32_t, int)>("NCSListUp");
+  auto enumDevPort = lib.Function<decltype(&::KPC_EnumDevPort)>("KPC_EnumDevPort");
+  auto terminate = lib.Function<decltype(&::KPC_Terminate)>("KPC_Terminate");
+  ASSERT_TRUE(startup && listUp && enumDevPort && terminate);
+  ASSERT_EQ(startup(), 0);
+  EXPECT_EQ(listUp(0xFFFFFFFFu, 1), 2);
+  std::vector<::PortSettings> records(8);
+  std::vector<::PortSettings*> slots;
+  for (auto& r : records) slots.push_back(&r);
+  std::uint32_t count = 0;
+  ASSERT_EQ(enumDevPort(reinterpret_cast<const std::uint16_t*>(u"NET"), slots.data(), 8, &count), PW_OK);
+  ASSERT_EQ(count, 2u);
+  std::set<std::string> names;
+  for (std::uint32_t i = 0; i < count; ++i) names.insert(tw::platform::Utf16ToUtf8(reinterpret_cast<const char16_t*>(records[i].portName)));
+  EXPECT_EQ(names, kBothPrinters);
+  terminate();
 }
 
 // The client side, run inside the client namespace by the test above.
