@@ -14,6 +14,22 @@ failed=()
 # user's own prefix is none of the tests' business.
 export WINEPREFIX="${TW_WINEPREFIX:-$PWD/build-wineprefix}"
 
+# Debian's `wine` starts the 32-bit loader whenever wine32 is installed, even
+# for 64-bit programs. Where this machine cannot execute 32-bit programs at all
+# (a kernel without 32-bit support), every Windows run would fail with "Exec
+# format error": the 64-bit checks then go through the 64-bit loader, and the
+# x86 stage below finds that it cannot run and says so.
+if ! wine --version >/dev/null 2>&1 && /usr/lib/wine/wine64 --version >/dev/null 2>&1; then
+  wine_shim="$PWD/build-wine-shim"
+  mkdir -p "$wine_shim"
+  for name in wine wine-stable; do
+    printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' >"$wine_shim/$name"
+    chmod +x "$wine_shim/$name"
+  done
+  export PATH="$wine_shim:$PATH" WINELOADER=/usr/lib/wine/wine64
+  echo "This machine cannot run 32-bit programs: Windows checks use Wine's 64-bit loader."
+fi
+
 stage_start=$SECONDS
 stage_name=""
 step() {
@@ -110,7 +126,7 @@ if cmake -S . -B build-win32 -G Ninja -DCMAKE_BUILD_TYPE=Release \
       bash "$check" "$PWD/build" "$PWD/build-win32" || failed+=("x86 $(basename "$check")")
     done
   else
-    echo "32-bit Wine (wine32:i386) is not installed: x86 tests skipped (scripts/install-deps.sh installs it)"
+    echo "32-bit Windows programs cannot run here (wine32:i386 missing, or no 32-bit support in this kernel): x86 tests skipped; the x86 build and its export table were checked"
   fi
   wineserver -k 2>/dev/null || true
 else
