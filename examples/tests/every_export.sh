@@ -2,9 +2,10 @@
 # Every name the built library exports is declared by the public header: a C
 # file that takes the address of each one (listed from the library itself)
 # compiles against the header alone with -Wall -Werror, and links.
-#   every_export.sh LIBRARY INCLUDE_DIR C_COMPILER [EXPECTED_COUNT]
+#   every_export.sh LIBRARY INCLUDE_DIR C_COMPILER [EXPECTED_COUNT [LINK_FLAGS]]
+# (LINK_FLAGS: a sanitizer build's flags, so the program runs with its library.)
 set -euo pipefail
-lib=$1 include=$2 cc=$3 expected=${4:-69}
+lib=$1 include=$2 cc=$3 expected=${4:-69} flags=${5:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -29,7 +30,8 @@ bad=$(grep -vE '^(KPC_|NCS)[A-Za-z]+$' "$work/names" || true)
   echo '}'
 } >"$work/every_export.c"
 
-"$cc" -std=c99 -Wall -Wextra -Werror -I"$include" -o "$work/every_export" "$work/every_export.c" \
+# shellcheck disable=SC2086
+"$cc" -std=c99 -Wall -Wextra -Werror $flags -I"$include" -o "$work/every_export" "$work/every_export.c" \
   -L"$(dirname "$lib")" -Wl,-rpath,"$(dirname "$lib")" -lPortwire
 got=$("$work/every_export")
 [ "$got" -eq "$expected" ] || { echo "resolved $got of $expected exports"; exit 1; }
