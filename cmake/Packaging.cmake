@@ -1,5 +1,6 @@
 # Install rules and packages.
-#   Linux:   cpack -G DEB  -> trimsense_<version>_amd64.deb
+#   Linux:   cpack -G DEB  -> trimsense_<version>_amd64.deb (programs, libraries)
+#                             trimsense-dev_<version>_amd64.deb (header, pkg-config file, example)
 #   Windows: cpack -G ZIP  -> trimsense-<version>-win64.zip / -win32.zip
 set(CPACK_PACKAGE_NAME trimsense)
 set(CPACK_PACKAGE_VENDOR "The Trimsense developers")
@@ -39,6 +40,9 @@ if(WIN32)
     set(CPACK_SYSTEM_NAME win32)
   endif()
 else()
+  # Two packages: everything below is the program package unless it says
+  # otherwise; the development package adds what integrators build with.
+  set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME runtime)
   # Programs and libraries live together in /usr/lib/trimsense, so each program
   # finds the libraries (and the front end the console program) in its own
   # folder; /usr/bin holds links to the programs. The links resolve to the real
@@ -46,6 +50,10 @@ else()
   set(TW_PKG_LIB lib/trimsense)
   set(TW_PKG_DOC share/doc/trimsense)
   install(TARGETS ${TW_PROGRAMS_PRESENT} RUNTIME DESTINATION ${TW_PKG_LIB})
+  # A program outside this folder that links the library (an integrator's,
+  # built with pkg-config) still has the port-access library found beside it:
+  # the installed library's own run path names its folder.
+  set_target_properties(Portwire PROPERTIES INSTALL_RPATH "\$ORIGIN")
   install(TARGETS Portwire lnkioapi LIBRARY DESTINATION ${TW_PKG_LIB}
           PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 
@@ -77,7 +85,45 @@ else()
     install(FILES ${CMAKE_SOURCE_DIR}/gui/qt/trimsense.svg DESTINATION share/icons/hicolor/scalable/apps)
   endif()
 
+  # Development package: the public headers, portwire.pc in the multiarch
+  # pkg-config folder and the example client. The library stays private in
+  # /usr/lib/trimsense; the .pc file links against it there and records that
+  # folder as the program's run path, so
+  #   cc app.c $(pkg-config --cflags --libs portwire)
+  # builds a program that finds the library when it runs.
+  if(CMAKE_LIBRARY_ARCHITECTURE)
+    set(TW_PKGCONFIG_DIR lib/${CMAKE_LIBRARY_ARCHITECTURE}/pkgconfig)
+  else()
+    set(TW_PKGCONFIG_DIR lib/pkgconfig)
+  endif()
+  set(TW_DEV_DOC share/doc/trimsense-dev)
+  set(TW_PC_PREFIX /usr)
+  set(TW_PC_LIBDIR ${TW_PC_PREFIX}/${TW_PKG_LIB})
+  configure_file(${CMAKE_SOURCE_DIR}/packaging/linux/portwire.pc.in ${CMAKE_BINARY_DIR}/portwire.pc @ONLY)
+  install(FILES ${CMAKE_SOURCE_DIR}/include/portwire.h ${CMAKE_SOURCE_DIR}/include/portwire_ncs.h
+          DESTINATION include COMPONENT development)
+  install(FILES ${CMAKE_BINARY_DIR}/portwire.pc DESTINATION ${TW_PKGCONFIG_DIR} COMPONENT development)
+  install(FILES ${CMAKE_SOURCE_DIR}/packaging/linux/copyright ${CMAKE_BINARY_DIR}/doc/changelog.gz
+          DESTINATION ${TW_DEV_DOC} COMPONENT development)
+  install(FILES ${CMAKE_SOURCE_DIR}/examples/portwire_example.c DESTINATION ${TW_DEV_DOC}/examples
+          COMPONENT development)
+
   set(CPACK_GENERATOR DEB)
+  set(CPACK_DEB_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_ALL runtime development)
+  set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME trimsense)
+  set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME trimsense-dev)
+  set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
+  set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "trimsense (= ${PROJECT_VERSION})")
+  set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SHLIBDEPS OFF)
+  # First line: the synopsis.
+  set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION
+      "Portwire development files of the KP-S410 slip printer tool\n"
+      "The C header of the Portwire communication library (the KPC_ port\n"
+      "functions and the NCS network settings functions), its pkg-config\n"
+      "file and a commented example client, for point-of-sale programs that\n"
+      "talk to a KP-S410 slip printer through the library of trimsense.")
+  string(REPLACE ";" "" CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION "${CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION}")
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_STRIP_FILES ON)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -97,6 +143,10 @@ else()
       "portwire-ports, the communication libraries,\n"
       "the user manual and a udev rule for vendor-class USB printers.")
   string(REPLACE ";" "" CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_DEBIAN_PACKAGE_DESCRIPTION}")
+  # Each package's description begins with its own synopsis; CPack would put
+  # the one summary above both.
+  set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}\n${CPACK_DEBIAN_PACKAGE_DESCRIPTION}")
+  unset(CPACK_PACKAGE_DESCRIPTION_SUMMARY)
   set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://example.org/trimsense")
 endif()
 

@@ -1,6 +1,15 @@
 /*
  * portwire.h - the C interface of the Portwire communication library.
  *
+ * Everything the library exports is declared here: the KPC_ port functions
+ * below and, from portwire_ncs.h (included at the end), the NCS network
+ * settings functions with their records and result codes.
+ *
+ * Building against the installed development package:
+ *   cc app.c $(pkg-config --cflags --libs portwire)
+ * (the library lives in /usr/lib/trimsense; pkg-config's flags let the
+ * program find it there at run time).
+ *
  * Load the library at run time ("Portwire.dll" on Windows, "libPortwire.so" on
  * Linux) and resolve the functions by name, or link against it. Every function
  * returns a result code and never throws; pointers the caller must supply are
@@ -197,5 +206,7 @@ int32_t PORTWIRE_CALL KPC_UnregisterDeviceStateCallback(void* callback, void* us
 #ifdef __cplusplus
 }
 #endif
+
+#include "portwire_ncs.h"
 
 #endif /* PORTWIRE_H */

@@ -262,17 +262,11 @@ Result CDirectComm::Read(uint8_t* buffer, uint32_t size, uint32_t* outLength, in
   if (buffer == nullptr && size != 0) return kResultInvalidArgument;
   if (!library_.IsLoaded() || LinkUp() == 0 || Owner() == nullptr) return kResultFailed;
   if (!IsReachable()) return kResultSettingsMismatch;
-  KPComm& owner = *Owner();
-  CBlockQueue& queue = owner.RawReceiveQueue();
-  CManualResetEvent& arrived = owner.DataArrivedEvent();
-
+  CBlockQueue& queue = Owner()->RawReceiveQueue();
   if (queue.Empty()) {
     const int wait = std::max(timeoutMs, 0);
     MarkReplyDue(wait);
-    arrived.Reset();
-    // A block queued between the first look and the reset set the event
-    // before the reset cleared it: look again before waiting.
-    if (queue.Empty() && !arrived.Wait(static_cast<uint32_t>(wait))) return kResultTimeout;
+    if (!WaitForBlock(wait)) return kResultTimeout;
   }
   switch (queue.TakeInto(buffer, size, outLength)) {
     case CBlockQueue::TakeResult::kEmpty:
@@ -283,6 +277,88 @@ Result CDirectComm::Read(uint8_t* buffer, uint32_t size, uint32_t* outLength, in
       return kResultOk;
   }
   return kResultFailed;
+}
+
+// A Read waiting for a block. While it reads the library itself it counts
+// as a waiting reader, so the monitor stands aside; it takes the library's
+// read and wait calls only while the monitor is not inside them.
+class CDirectComm::WaitingReader {
+ public:
+  explicit WaitingReader(CDirectComm& comm) : comm_(comm) {}
+  ~WaitingReader() { StopReading(); }
+  WaitingReader(const WaitingReader&) = delete;
+  WaitingReader& operator=(const WaitingReader&) = delete;
+
+  void StartReading() {
+    std::lock_guard<std::mutex> guard(comm_.wakeLock_);
+    ++comm_.readersWaiting_;
+    reading_ = true;
+  }
+  // Leaves the library to the monitor for the rest of this Read.
+  void StopReading() {
+    if (!reading_) return;
+    {
+      std::lock_guard<std::mutex> guard(comm_.wakeLock_);
+      --comm_.readersWaiting_;
+      if (inLibrary_) comm_.readerInLibrary_ = false;
+    }
+    // Not woken: a monitor standing aside looks again within a few
+    // milliseconds by itself, and waking it after every reply would only
+    // compete for the CPU with the next exchange.
+    reading_ = inLibrary_ = false;
+  }
+  bool Reading() const { return reading_; }
+  // True when this Read has the library's read and wait calls.
+  bool EnterLibrary() {
+    if (inLibrary_) return true;
+    std::lock_guard<std::mutex> guard(comm_.wakeLock_);
+    if (comm_.monitorInLibrary_ || comm_.readerInLibrary_) return false;
+    comm_.readerInLibrary_ = inLibrary_ = true;
+    return true;
+  }
+
+ private:
+  CDirectComm& comm_;
+  bool reading_ = false;
+  bool inLibrary_ = false;
+};
+
+bool CDirectComm::WaitForBlock(int waitMs) {
+  KPComm& owner = *Owner();
+  CBlockQueue& queue = owner.RawReceiveQueue();
+  CManualResetEvent& arrived = owner.DataArrivedEvent();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+  WaitingReader reader(*this);
+  if (UsesWaitReadable() && MonitorRunning()) reader.StartReading();
+  int misses = 0;
+  bool foundReports = false;
+  for (;;) {
+    // A block queued between a look and the reset set the event before the
+    // reset cleared it: look again after the reset.
+    arrived.Reset();
+    if (!queue.Empty()) {
+      if (foundReports) AwaitReports(deadline);
+      return true;
+    }
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0) return false;
+    const int leftMs = static_cast<int>(std::min<int64_t>(left, INT32_MAX));
+    if (reader.Reading() && reader.EnterLibrary()) {
+      if (api_.waitReadable(leftMs) != 1) continue;  // the time is up: the next look says so
+      if (const auto use = ReadAndSort(readerBuffer_)) {
+        foundReports = foundReports || *use == PacketUse::kStatus || *use == PacketUse::kBattery;
+        misses = 0;
+        continue;
+      }
+      // "Readable" with nothing to read: the link closed or dropped, which the
+      // monitor finds out and reports. Leave the library to it.
+      if (++misses >= kReadableMissLimit || !LibraryHoldsLink()) reader.StopReading();
+      continue;
+    }
+    // The monitor is inside the library: it queues what comes, or hands the
+    // library over when it comes out (both set the event).
+    arrived.Wait(static_cast<uint32_t>(leftMs));
+  }
 }
 
 Result CDirectComm::Write(const uint8_t* data, uint32_t length, uint32_t* outWritten, int32_t timeoutMs) {
@@ -371,12 +447,16 @@ void CDirectComm::SetResponseStore(IStoreResponse* store) { responseStore_ = sto
 
 void CDirectComm::MarkReplyDue(int timeoutMs) {
   const int window = std::clamp(timeoutMs, kMinReplyDueMs, kMaxReplyDueMs);
+  bool wake;
   {
     std::lock_guard<std::mutex> lock(wakeLock_);
     replyDueUntil_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(window);
     ++wakeCount_;
+    wake = monitorSleepsLong_;
   }
-  wake_.notify_all();
+  // Only a monitor in its idle sleep needs waking; one that waits in the
+  // library or looks every few milliseconds would only compete for the CPU.
+  if (wake) wake_.notify_all();
 }
 
 }  // namespace tw::portwire

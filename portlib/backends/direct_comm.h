@@ -11,12 +11,19 @@
 // everything else to the manager's raw receive queue (one library packet per
 // block), which Read serves.
 //
-// Monitor latency: after an empty poll the monitor does not sleep blindly.
-// With the library's optional LNKIO_WaitReadable it waits up to a second for
-// the library to have a packet, so a reply is queued as soon as the transport
-// delivers it. Without it, the idle wait (up to a second) ends early when a
-// Write goes out or a Read starts waiting, and polls stay short while a reply
-// is due. An idle open port therefore costs one wake-up a second.
+// Reply latency: a reply should reach the caller of Read as fast as the wire
+// brings it, so no thread hand-off stands between the two where it can be
+// avoided. With the library's optional LNKIO_WaitReadable, a Read that finds
+// nothing queued waits in the library itself and reads and sorts what comes
+// (the same sorting as the monitor's); the monitor stands aside meanwhile and
+// only dispatches the status reports such a Read found, so client callbacks
+// still run on the library's threads. While a reply is due (after a Write or
+// while a Read waits) the monitor therefore does not wait inside the library
+// but looks every few milliseconds; otherwise it waits up to a second in
+// LNKIO_WaitReadable, so anything unasked for is sorted as soon as it comes.
+// Without LNKIO_WaitReadable the monitor reads everything: its idle wait (up
+// to a second) ends early when a Write goes out, and polls stay short while a
+// reply is due. An idle open port costs about one wake-up a second.
 //
 // Locks: the backend lock serialises LNKIO_Open, LNKIO_Read and LNKIO_Close
 // and guards the open block; LNKIO_Write, LNKIO_SetNoFlow and the state
@@ -37,6 +44,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <list>
 #include <memory>
@@ -99,6 +107,9 @@ class CDirectComm : public CCommBase {
   static constexpr int kMinReplyDueMs = 1000;     // a write expects a reply for at least this long
   static constexpr int kMaxReplyDueMs = 60000;
   static constexpr int kStopWaitMs = 5000;        // Close waits this long for the monitor
+  // After this many "readable" wake-ups that found nothing, LNKIO_WaitReadable
+  // is not trusted for a while (no thread may spin on it).
+  static constexpr int kReadableMissLimit = 2;
   static constexpr int32_t kReadBufferSize = 65791;
   static constexpr int kEchoTimeoutMs = 1000;
   // A printer that answered an echo is taken as reachable for this long, so a
@@ -183,11 +194,46 @@ class CDirectComm : public CCommBase {
   void SetUpDeviceChangeNotification();
   void TearDownDeviceChangeNotification();
 
+  // The monitor thread: MonitorLoop runs the named steps below over the
+  // loop's state until the run is stopped.
+  struct MonitorState;
+  enum class ReadOutcome { kReceived, kNothing, kStoodAside };
   void MonitorLoop(MonitorRun& run);
-  // Waits after an empty poll; true when LNKIO_WaitReadable reported
-  // something to read.
-  bool IdleWait(MonitorRun& run, bool preferReadable);
-  void SortPacket(int32_t code, const uint8_t* bytes, int32_t length);
+  // Per pass: the online query, the network link's first making and the
+  // status step after a change. False ends the thread.
+  bool CheckLinkStep(MonitorRun& run, MonitorState& state);
+  // One LNKIO_Read, unless a caller's Read has the library.
+  ReadOutcome ReadStep(MonitorState& state, std::vector<uint8_t>& buffer);
+  // After an empty read: a dropped network link is marked down; an offline
+  // serial printer is reported lost.
+  void ReportLostLinkStep(MonitorState& state);
+  // Waits after an empty read (or while a caller's Read has the library).
+  void IdleWaitStep(MonitorRun& run, MonitorState& state, ReadOutcome outcome);
+  // The status and battery reports read since the last call, to the manager.
+  void DispatchReports();
+
+  // Sorting of what the library delivered: replies and other data for the
+  // raw receive queue, automatic status, "5"-reports and battery reports for
+  // the status handling; "9"-reports and empty blocks are dropped.
+  enum class PacketUse { kNone, kData, kStatus, kBattery };
+  static PacketUse SortPacket(int32_t code, const uint8_t* bytes, int32_t length);
+  // One LNKIO_Read under the backend lock, sorted: data is queued at once,
+  // reports are kept for DispatchReports. Called by the thread that has the
+  // library (monitor or waiting Read), so blocks are queued in the order in
+  // which they came. False when nothing came.
+  std::optional<PacketUse> ReadAndSort(std::vector<uint8_t>& buffer);
+  // A Read that found status reports returns its block only after they are
+  // dispatched (as when the monitor had read them), waiting for the monitor
+  // at most a short while.
+  void AwaitReports(std::chrono::steady_clock::time_point deadline);
+  bool OnMonitorThread() const;
+  // A caller's Read: waits up to waitMs for a block in the raw receive queue
+  // (see "Reply latency" above). True when one is queued.
+  bool WaitForBlock(int waitMs);
+  class WaitingReader;
+  // Who is inside the port-access library's read and wait calls.
+  bool MonitorEntersLibrary();
+  void MonitorLeavesLibrary();
   void MarkReplyDue(int timeoutMs);
   std::shared_ptr<MonitorRun> DetachMonitor();
   void WaitForMonitor(const std::shared_ptr<MonitorRun>& run, int waitMs);
@@ -215,11 +261,25 @@ class CDirectComm : public CCommBase {
   std::shared_ptr<MonitorRun> monitor_;                   // the running one
   std::vector<std::shared_ptr<MonitorRun>> staleMonitors_;  // stopped, not yet joined
 
-  // Wake-up of the fallback idle wait.
+  // Wake-ups of the monitor's waits, and who has the port-access library's
+  // read and wait calls: the monitor, or a caller's Read (never both).
   std::mutex wakeLock_;
   std::condition_variable wake_;
   uint64_t wakeCount_ = 0;                                  // wakeLock_
   std::chrono::steady_clock::time_point replyDueUntil_{};   // wakeLock_
+  bool monitorSleepsLong_ = false;   // wakeLock_: in the idle wait that a Write ends
+  bool monitorInLibrary_ = false;    // wakeLock_
+  int readersWaiting_ = 0;           // wakeLock_: Reads waiting for a block
+  bool readerInLibrary_ = false;     // wakeLock_
+  struct Report {
+    PacketUse use;
+    std::vector<uint8_t> bytes;
+  };
+  std::deque<Report> reports_;       // wakeLock_: sorted, not yet dispatched
+  uint64_t reportsQueued_ = 0;       // wakeLock_: reports ever queued
+  uint64_t reportsDone_ = 0;         // wakeLock_: ... dispatched or dropped
+  // The buffer of the Read that has the library (one at a time).
+  std::vector<uint8_t> readerBuffer_;
 
   // Link-lost notifier threads.
   struct Notifier {

@@ -11,14 +11,15 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-
-// After this many "readable" wake-ups that found nothing, the monitor stops
-// trusting LNKIO_WaitReadable for one idle period (it must never spin).
-constexpr int kReadableMissLimit = 2;
-
 // How many short polls the first pass waits for the manager to take this
 // backend as its current one (about a second).
 constexpr int kMaxDeferrals = 200;
+
+// Status reports that a caller's Read found wait for the monitor; a monitor
+// that does not come for them keeps only the newest.
+constexpr size_t kMaxPendingReports = 64;
+// How long a Read that found reports waits for the monitor to dispatch them.
+constexpr int kReportWaitMs = 200;
 
 bool IsRealTimeReport(const uint8_t* b, int32_t length, uint8_t first) {
   return length == 4 && b[0] == first && (b[1] & 0x40) && (b[2] & 0x40) && b[3] == 0;
@@ -81,6 +82,9 @@ std::shared_ptr<CDirectComm::MonitorRun> CDirectComm::DetachMonitor() {
   {
     std::lock_guard<std::mutex> guard(wakeLock_);
     ++wakeCount_;
+    // Reports of the link that closes are not dispatched any more.
+    reportsDone_ += reports_.size();
+    reports_.clear();
   }
   wake_.notify_all();
   return run;
@@ -203,136 +207,246 @@ void CDirectComm::JoinNotifiers(bool blocking) {
   notifiers_.splice(notifiers_.end(), keep);
 }
 
-void CDirectComm::SortPacket(int32_t code, const uint8_t* bytes, int32_t length) {
+CDirectComm::PacketUse CDirectComm::SortPacket(int32_t code, const uint8_t* bytes, int32_t length) {
+  if (code == kLnkioReadStatus) return PacketUse::kStatus;
+  if (code == kLnkioReadStatusOrBattery) {
+    if (IsRealTimeReport(bytes, length, 0x39)) return PacketUse::kNone;  // nothing the client wants
+    if (IsRealTimeReport(bytes, length, 0x35)) return PacketUse::kStatus;
+    if (length > 0 && lnkio::IsBatteryReport(bytes, static_cast<size_t>(length))) return PacketUse::kBattery;
+  }
+  if (length <= 0) return PacketUse::kNone;  // an empty block would read as a reply of nothing
+  return PacketUse::kData;
+}
+
+std::optional<CDirectComm::PacketUse> CDirectComm::ReadAndSort(std::vector<uint8_t>& buffer) {
+  buffer.resize(static_cast<size_t>(kReadBufferSize));
+  int32_t length = 0;
+  int32_t code;
+  {
+    std::lock_guard<std::mutex> guard(linkLock_);
+    code = api_.read(buffer.data(), kReadBufferSize, &length);
+  }
+  length = std::clamp(length, 0, kReadBufferSize);
+  const bool empty = code == kLnkioReadNothing ||
+                     (length == 0 && code != kLnkioReadStatus && code != kLnkioReadStatusOrBattery);
+  if (empty) return std::nullopt;
+  const PacketUse use = SortPacket(code, buffer.data(), length);
+  if (use == PacketUse::kData) {
+    Owner()->DeliverData(std::vector<uint8_t>(buffer.data(), buffer.data() + length));
+  } else if (use != PacketUse::kNone) {
+    {
+      std::lock_guard<std::mutex> guard(wakeLock_);
+      if (reports_.size() >= kMaxPendingReports) {
+        reports_.pop_front();
+        ++reportsDone_;
+      }
+      reports_.push_back(Report{use, std::vector<uint8_t>(buffer.data(), buffer.data() + length)});
+      ++reportsQueued_;
+    }
+    wake_.notify_all();  // a monitor standing aside dispatches them
+  }
+  return use;
+}
+
+void CDirectComm::DispatchReports() {
   KPComm& owner = *Owner();
-  if (code == kLnkioReadStatus) {
-    owner.DispatchStatus(kStatusEvent, bytes, static_cast<uint32_t>(length));
+  for (;;) {
+    Report report;
+    {
+      std::lock_guard<std::mutex> guard(wakeLock_);
+      if (reports_.empty()) return;
+      report = std::move(reports_.front());
+      reports_.pop_front();
+    }
+    const int32_t event = report.use == PacketUse::kStatus ? kStatusEvent : kBatteryEvent;
+    owner.DispatchStatus(event, report.bytes.data(), static_cast<uint32_t>(report.bytes.size()));
+    {
+      std::lock_guard<std::mutex> guard(wakeLock_);
+      ++reportsDone_;
+    }
+    wake_.notify_all();  // a Read may wait for its reports
+  }
+}
+
+void CDirectComm::AwaitReports(Clock::time_point deadline) {
+  // A client callback on the monitor thread reads: nobody else dispatches.
+  if (OnMonitorThread()) {
+    DispatchReports();
     return;
   }
-  if (code == kLnkioReadStatusOrBattery) {
-    if (IsRealTimeReport(bytes, length, 0x39)) return;  // nothing the client wants
-    if (IsRealTimeReport(bytes, length, 0x35)) {
-      owner.DispatchStatus(kStatusEvent, bytes, 4);
-      return;
-    }
-    if (length > 0 && lnkio::IsBatteryReport(bytes, static_cast<size_t>(length))) {
-      owner.DispatchStatus(kBatteryEvent, bytes, static_cast<uint32_t>(length));
-      return;
-    }
-  }
-  if (length <= 0) return;  // an empty block would read as a reply of nothing
-  owner.DeliverData(std::vector<uint8_t>(bytes, bytes + length));
-}
-
-bool CDirectComm::IdleWait(MonitorRun& run, bool preferReadable) {
-  if (!run.running.load()) return false;
-  if (preferReadable) return api_.waitReadable(kIdleWaitMs) == 1;
   std::unique_lock<std::mutex> guard(wakeLock_);
-  const uint64_t seen = wakeCount_;
-  const bool replyDue = replyDueUntil_ > Clock::now();
-  wake_.wait_for(guard, milliseconds(replyDue ? kReplyDuePollMs : kIdleWaitMs),
-                 [&] { return !run.running.load() || wakeCount_ != seen; });
-  return false;
+  const uint64_t ticket = reportsQueued_;
+  // Bounded: a monitor busy elsewhere dispatches them later.
+  const Clock::time_point until = std::min(deadline, Clock::now() + milliseconds(kReportWaitMs));
+  wake_.wait_until(guard, until, [&] { return reportsDone_ >= ticket; });
 }
 
-void CDirectComm::MonitorLoop(MonitorRun& run) {
-  KPComm& owner = *Owner();
-  std::vector<uint8_t> buffer(static_cast<size_t>(kReadBufferSize));
+bool CDirectComm::OnMonitorThread() const {
+  std::lock_guard<std::mutex> guard(monitorLock_);
+  return monitor_ && monitor_->thread.get_id() == std::this_thread::get_id();
+}
+
+bool CDirectComm::MonitorEntersLibrary() {
+  std::lock_guard<std::mutex> guard(wakeLock_);
+  if (readersWaiting_ > 0 || readerInLibrary_) return false;
+  monitorInLibrary_ = true;
+  return true;
+}
+
+void CDirectComm::MonitorLeavesLibrary() {
+  bool readerWaits;
+  {
+    std::lock_guard<std::mutex> guard(wakeLock_);
+    monitorInLibrary_ = false;
+    readerWaits = readersWaiting_ > 0;
+  }
+  // A Read that waited for the library takes it over now.
+  if (readerWaits) Owner()->DataArrivedEvent().Set();
+}
+
+// The loop's state across passes.
+struct CDirectComm::MonitorState {
+  int32_t kind = 0;                 // the open block's kind, read at each pass
   bool firstPass = true;
+  bool deferred = false;            // this pass waits for the manager to take this backend
+  int deferrals = 0;
+  // Status step: the printer's last known online state.
   bool knowOnline = false;
   bool lastOnline = false;
-  bool linkLostPending = false;
-  bool lastReadEmpty = false;
   Clock::time_point lastOfflineStep{};
+  bool linkLostPending = false;     // the offline branch ran: report a lost link on quiet
+  bool lastReadEmpty = false;
+  // LNKIO_WaitReadable that said "readable" but the read found nothing.
   int readableMisses = 0;
   bool lastWaitSaidReadable = false;
-  int deferrals = 0;
+};
 
+void CDirectComm::MonitorLoop(MonitorRun& run) {
+  std::vector<uint8_t> buffer(static_cast<size_t>(kReadBufferSize));
+  MonitorState state;
   while (run.running.load()) {
-    const int32_t kind = blockKind_.load();
-    bool deferred = false;
-    if (kind == lnkio::kLinkSerial || kind == lnkio::kLinkParallel || kind == lnkio::kLinkNetwork) {
-      if (api_.getIsOnLine != nullptr) api_.getIsOnLine();
-      if ((kind != lnkio::kLinkNetwork || firstPass) && OpenState() != kClosedState) {
-        // Until the manager has taken this backend as its port, its
-        // printer procedures would refuse to write: try again shortly.
-        if (firstPass && owner.CurrentBackend() != this && deferrals < kMaxDeferrals) {
-          ++deferrals;
-          deferred = true;
-        } else {
-          const bool first = firstPass;
-          firstPass = false;
-          if (kind == lnkio::kLinkNetwork && api_.getIsOpen() == 0) {
-            if (!BuildOpenBlock()) break;
-            std::lock_guard<std::mutex> guard(linkLock_);
-            // Close clears the stop flag before it takes this lock: a link
-            // made here is always closed by it.
-            if (run.running.load() && OpenState() != kClosedState) {
-              if (TranslateResult(api_.open(&block_)) == kResultOk) SetLinkUp(1);
-            }
-          }
-          if (owner.HasStatusCallback()) {
-            // The step runs when the printer's state changed (and first);
-            // while it stays offline the status enabling is repeated about
-            // once a second of quiet, but without purging again: purging on
-            // every pass would throw away replies the caller has not read.
-            const bool online = IsOnline();
-            const Clock::time_point now = Clock::now();
-            const bool changed = first || !knowOnline || online != lastOnline;
-            const bool repeat = !online && lastReadEmpty && now - lastOfflineStep >= milliseconds(kIdleWaitMs);
-            if (changed || repeat) {
-              if (ReconnectStatusStep(true, changed)) {
-                linkLostPending = true;
-                lastOfflineStep = now;
-              } else {
-                linkLostPending = false;
-              }
-            }
-            knowOnline = true;
-            lastOnline = online;
-          }
-        }
-      }
-    }
+    if (!CheckLinkStep(run, state)) break;
     if (!run.running.load()) break;
-
-    int32_t length = 0;
-    int32_t code;
-    {
-      std::lock_guard<std::mutex> guard(linkLock_);
-      code = api_.read(buffer.data(), kReadBufferSize, &length);
-    }
-    length = std::clamp(length, 0, kReadBufferSize);
-    const bool empty = code == kLnkioReadNothing || (length == 0 && code != kLnkioReadStatus && code != kLnkioReadStatusOrBattery);
-    if (!empty) {
-      lastReadEmpty = false;
-      readableMisses = 0;
-      SortPacket(code, buffer.data(), length);
-      continue;  // the library returns at once: look for the next packet
-    }
-
-    lastReadEmpty = true;
-    if (kind == lnkio::kLinkNetwork && LinkUp() == 1) {
-      // The printer dropped the connection (it resets after a new
-      // threshold, or was switched off): the next Write links again
-      // instead of failing on a dead link.
-      std::lock_guard<std::mutex> guard(linkLock_);
-      if (api_.getIsOpen() == 0) SetLinkUp(0);
-    }
-    if (kind == lnkio::kLinkSerial && linkLostPending) {
-      NotifyLinkLost();
-      linkLostPending = false;
-    }
-    if (deferred) {
-      std::unique_lock<std::mutex> guard(wakeLock_);
-      wake_.wait_for(guard, milliseconds(kReplyDuePollMs), [&] { return !run.running.load(); });
-      continue;
-    }
-    readableMisses = lastWaitSaidReadable ? readableMisses + 1 : 0;
-    const bool useReadable = UsesWaitReadable() && readableMisses < kReadableMissLimit && api_.getIsOpen() != 0;
-    if (!useReadable) readableMisses = 0;
-    lastWaitSaidReadable = IdleWait(run, useReadable);
+    const ReadOutcome outcome = ReadStep(state, buffer);
+    DispatchReports();
+    if (outcome == ReadOutcome::kReceived) continue;  // the library returns at once: look for the next packet
+    if (outcome == ReadOutcome::kNothing) ReportLostLinkStep(state);
+    IdleWaitStep(run, state, outcome);
   }
+}
+
+bool CDirectComm::CheckLinkStep(MonitorRun& run, MonitorState& state) {
+  KPComm& owner = *Owner();
+  state.kind = blockKind_.load();
+  state.deferred = false;
+  const int32_t kind = state.kind;
+  if (kind != lnkio::kLinkSerial && kind != lnkio::kLinkParallel && kind != lnkio::kLinkNetwork) return true;
+  if (api_.getIsOnLine != nullptr) api_.getIsOnLine();
+  if ((kind == lnkio::kLinkNetwork && !state.firstPass) || OpenState() == kClosedState) return true;
+  // Until the manager has taken this backend as its port, its printer
+  // procedures would refuse to write: try again shortly.
+  if (state.firstPass && owner.CurrentBackend() != this && state.deferrals < kMaxDeferrals) {
+    ++state.deferrals;
+    state.deferred = true;
+    return true;
+  }
+  const bool first = state.firstPass;
+  state.firstPass = false;
+  if (kind == lnkio::kLinkNetwork && api_.getIsOpen() == 0) {
+    if (!BuildOpenBlock()) return false;
+    std::lock_guard<std::mutex> guard(linkLock_);
+    // Close clears the stop flag before it takes this lock: a link made here
+    // is always closed by it.
+    if (run.running.load() && OpenState() != kClosedState) {
+      if (TranslateResult(api_.open(&block_)) == kResultOk) SetLinkUp(1);
+    }
+  }
+  if (!owner.HasStatusCallback()) return true;
+  // The step runs when the printer's state changed (and first); while it
+  // stays offline the status enabling is repeated about once a second of
+  // quiet, but without purging again: purging on every pass would throw away
+  // replies the caller has not read.
+  const bool online = IsOnline();
+  const Clock::time_point now = Clock::now();
+  const bool changed = first || !state.knowOnline || online != state.lastOnline;
+  const bool repeat = !online && state.lastReadEmpty && now - state.lastOfflineStep >= milliseconds(kIdleWaitMs);
+  if (changed || repeat) {
+    if (ReconnectStatusStep(true, changed)) {
+      state.linkLostPending = true;
+      state.lastOfflineStep = now;
+    } else {
+      state.linkLostPending = false;
+    }
+  }
+  state.knowOnline = true;
+  state.lastOnline = online;
+  return true;
+}
+
+CDirectComm::ReadOutcome CDirectComm::ReadStep(MonitorState& state, std::vector<uint8_t>& buffer) {
+  if (!MonitorEntersLibrary()) return ReadOutcome::kStoodAside;
+  const bool received = ReadAndSort(buffer).has_value();
+  MonitorLeavesLibrary();
+  state.lastReadEmpty = !received;
+  if (!received) return ReadOutcome::kNothing;
+  state.readableMisses = 0;
+  return ReadOutcome::kReceived;
+}
+
+void CDirectComm::ReportLostLinkStep(MonitorState& state) {
+  if (state.kind == lnkio::kLinkNetwork && LinkUp() == 1) {
+    // The printer dropped the connection (it resets after a new threshold,
+    // or was switched off): the next Write links again instead of failing on
+    // a dead link.
+    std::lock_guard<std::mutex> guard(linkLock_);
+    if (api_.getIsOpen() == 0) SetLinkUp(0);
+  }
+  if (state.kind == lnkio::kLinkSerial && state.linkLostPending) {
+    NotifyLinkLost();
+    state.linkLostPending = false;
+  }
+}
+
+void CDirectComm::IdleWaitStep(MonitorRun& run, MonitorState& state, ReadOutcome outcome) {
+  const bool saidReadable = state.lastWaitSaidReadable;
+  state.lastWaitSaidReadable = false;
+  std::unique_lock<std::mutex> guard(wakeLock_);
+  const auto stopOrReport = [&] { return !run.running.load() || !reports_.empty(); };
+  if (outcome == ReadOutcome::kStoodAside) {
+    // A caller's Read has the library: look again shortly (the Read does not
+    // wake this thread when it ends), or when it found a report to dispatch.
+    wake_.wait_for(guard, milliseconds(kReplyDuePollMs), stopOrReport);
+    return;
+  }
+  if (state.deferred) {
+    wake_.wait_for(guard, milliseconds(kReplyDuePollMs), [&] { return !run.running.load(); });
+    return;
+  }
+  const bool replyDue = replyDueUntil_ > Clock::now();
+  if (UsesWaitReadable() && replyDue) {
+    // The Read that waits for the reply waits in the library itself: keep
+    // out of the library's wait and look again shortly for anything else.
+    state.readableMisses = 0;
+    wake_.wait_for(guard, milliseconds(kReplyDuePollMs), stopOrReport);
+    return;
+  }
+  guard.unlock();
+  state.readableMisses = saidReadable ? state.readableMisses + 1 : 0;
+  const bool useReadable =
+      UsesWaitReadable() && state.readableMisses < kReadableMissLimit && api_.getIsOpen() != 0;
+  if (useReadable) {
+    if (!run.running.load() || !MonitorEntersLibrary()) return;
+    state.lastWaitSaidReadable = api_.waitReadable(kIdleWaitMs) == 1;
+    MonitorLeavesLibrary();
+    return;
+  }
+  state.readableMisses = 0;
+  guard.lock();
+  const uint64_t seen = wakeCount_;
+  monitorSleepsLong_ = true;
+  wake_.wait_for(guard, milliseconds(replyDue ? kReplyDuePollMs : kIdleWaitMs),
+                 [&] { return stopOrReport() || wakeCount_ != seen; });
+  monitorSleepsLong_ = false;
 }
 
 }  // namespace tw::portwire

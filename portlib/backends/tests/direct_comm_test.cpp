@@ -450,6 +450,47 @@ TEST_F(DirectCommTest, ReplyIsPromptWithoutReadableWait) {
   ExpectPromptReply(this, *kp_, *fake_);
 }
 
+// A Read that waits may take the packets from the library itself; a status
+// packet that came before the reply is still reported before the Read
+// returns the reply, and the callback still runs on a library thread.
+TEST_F(DirectCommTest, StatusBeforeAReplyIsReportedBeforeTheReadReturns) {
+  for (const char16_t* library : {u"fakelnkio.dll", u"fakelnkio_nowait.dll"}) {
+    Make(library);
+    struct Calls {
+      std::mutex mu;
+      std::vector<std::thread::id> threads;
+      static void PORTWIRE_CALL Status(int32_t, void* user) {
+        auto* c = static_cast<Calls*>(user);
+        std::lock_guard<std::mutex> g(c->mu);
+        c->threads.push_back(std::this_thread::get_id());
+      }
+    } calls;
+    kp_->RegisterStatusProc(&Calls::Status, &calls);
+    ASSERT_EQ(OpenPort(u"USB", u"001"), kResultOk);
+    for (int round = 0; round < 4; ++round) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(round * 40));  // idle, then within a reply's time
+      kp_->SetStatus(16);
+      std::thread printer([&] {
+        std::this_thread::sleep_for(30ms);  // the Read waits by then
+        fake_->Push(kLnkioReadStatus, {0x10, 0x00, 0x00, 0x00});  // online: status 0
+        fake_->Push(kLnkioReadData, {0x37, 0x4D, 0x30, 0x24, 0x00});
+      });
+      Bytes got;
+      const Result r = Read(got, 64, 2000);
+      printer.join();
+      ASSERT_EQ(r, kResultOk) << "round " << round;
+      EXPECT_EQ(got, (Bytes{0x37, 0x4D, 0x30, 0x24, 0x00}));
+      EXPECT_EQ(kp_->Status(), 0) << "round " << round << ": the status came before the reply";
+    }
+    {
+      std::lock_guard<std::mutex> g(calls.mu);
+      EXPECT_GE(calls.threads.size(), 5u);  // at registration, then once a round
+      for (size_t i = 1; i < calls.threads.size(); ++i) EXPECT_NE(calls.threads[i], std::this_thread::get_id());
+    }
+    kp_.reset();
+  }
+}
+
 TEST_F(DirectCommTest, IdlePortPollsRarelyAndClosesAtOnce) {
   for (const char16_t* library : {u"fakelnkio.dll", u"fakelnkio_nowait.dll"}) {
     Make(library);
