@@ -44,6 +44,7 @@
 
 #include "lnkio/link_open_block.h"
 #include "lnkio/lnkioapi.h"
+#include "platform/library_thread.h"
 #include "portlib/backends/comm_base.h"
 
 namespace tw::portwire {
@@ -200,7 +201,7 @@ class CDirectComm : public CCommBase {
 
   // Link-lost notifier threads.
   struct Notifier {
-    std::thread thread;
+    platform::LibraryThread thread;
     std::shared_ptr<std::atomic<bool>> done;
   };
   std::mutex notifierLock_;
