@@ -24,7 +24,17 @@ constexpr DWORD kTeardownWaitMs = 5000;
 
 enum Phase : int { kRunning = 0, kParking = 1, kDetached = 2 };
 
-void CALLBACK EndParkedThread(ULONG_PTR) { ExitThread(0); }
+// ExitThread itself, from kernel32, as the procedure queued to a parked
+// thread: a function of this library would be gone by the time it runs. (A
+// plain &ExitThread may name this library's import stub.) ExitThread takes
+// one 32-bit value with the same convention as an APC procedure.
+PAPCFUNC ExitThreadProcedure() {
+  static const auto procedure = reinterpret_cast<PAPCFUNC>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "ExitThread")));
+  return procedure;
+}
+
+void EndParkedThread(HANDLE thread) { QueueUserAPC(ExitThreadProcedure(), thread, 0); }
 
 }  // namespace
 
@@ -95,7 +105,7 @@ void LibraryThread::join() {
     TerminateThread(st.thread, 0);
     WaitForSingleObject(st.thread, kTeardownWaitMs);
   } else {
-    QueueUserAPC(EndParkedThread, st.thread, 0);
+    EndParkedThread(st.thread);
   }
   if (!teardown) {
     WaitForSingleObject(st.thread, INFINITE);
@@ -121,7 +131,7 @@ void LibraryThread::detach() {
   }
   // Already on its way to park: let it, then end it.
   WaitForSingleObject(st->left, INFINITE);
-  QueueUserAPC(EndParkedThread, st->thread, 0);
+  EndParkedThread(st->thread);
   CloseHandle(st->thread);
 }
 

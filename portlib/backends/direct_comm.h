@@ -28,6 +28,8 @@
 // (a thread that does not stop within 5 s, e.g. because a client callback
 // blocks, is waited for again at Unload), and Unload and destruction join
 // every thread, so neither the library nor this object goes away under them.
+// Both are platform::LibraryThread: a library freed without KPC_Terminate
+// (Windows: under the loader's lock) stops them without waiting for their end.
 
 #include <atomic>
 #include <chrono>

@@ -91,4 +91,24 @@ TEST(ProcessExit, ClientsThatExitWhileAnotherThreadIsInsideTheLibraryEndNormally
   }
 }
 
+// A client that frees the library with a port open and without KPC_Terminate,
+// fifty times in one process: every round ends (the client's watchdog ends a
+// hung one with 3) and leaves no connection open at the printer.
+TEST(ProcessExit, UnloadWithAnOpenPortAndNoTerminateEndsAndReleasesTheConnection) {
+  tw::sim::SimConfig config;
+  config.tcpAddress = kSimAddress;
+  config.resetMs = 0;
+  tw::sim::SimPrinter sim(config);
+  ASSERT_TRUE(sim.Start()) << sim.Error();
+  const std::string program = (tw::platform::ExecutableFolder() / "unload_without_terminate").string();
+  std::chrono::milliseconds took{0};
+  const std::optional<int> code = RunBounded(program, {kSimAddress, "50"}, &took);
+  ASSERT_TRUE(code.has_value()) << "still running after " << kClientBound.count() << " s";
+  EXPECT_EQ(*code, 0);
+  EXPECT_TRUE(sim.WaitFor([&](const tw::sim::SimReport& r) { return r.connections >= 50 && !r.connected; },
+                          std::chrono::seconds(5)))
+      << sim.ReportText();
+  std::printf("50 rounds of load, open, unload without terminate: %lld ms\n", static_cast<long long>(took.count()));
+}
+
 }  // namespace
