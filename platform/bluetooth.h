@@ -32,6 +32,11 @@ int SearchPairedBluetoothDevices(std::vector<PairedBluetoothDevice>& out, std::u
 
 // 0: no Bluetooth API; 1: an early one; 2: full support. Linux: 2 when BlueZ
 // answers on the system bus, else 0.
+//
+// Linux: each of the two calls waits at most about a second for the bus; a
+// BlueZ that holds its name but does not answer in that time counts as absent
+// (level 0, search kBluetoothUnavailable), so a hung daemon costs one listing
+// about two seconds at most.
 int BluetoothSupportLevel();
 
 }  // namespace tw::platform

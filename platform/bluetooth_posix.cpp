@@ -4,6 +4,8 @@
 #include <systemd/sd-bus.h>
 
 #include <cctype>
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <string>
 
@@ -13,12 +15,47 @@
 namespace tw::platform {
 namespace {
 
-struct Bus {
-  sd_bus* bus = nullptr;
-  Bus() {
-    if (sd_bus_open_system(&bus) < 0) bus = nullptr;
+using Clock = std::chrono::steady_clock;
+
+// A Bluetooth daemon that hangs must not hold a listing (and the library's
+// API lock with it) for sd-bus's default 25 s: every call of one query,
+// connecting included, shares this budget, and running out of it counts as
+// "no BlueZ". A listing makes two queries (support level, then the search).
+constexpr std::chrono::milliseconds kQueryBudget{1000};
+
+// The system bus with every call bounded by the time left of one budget.
+class Bus {
+ public:
+  Bus() : deadline_(Clock::now() + kQueryBudget) {
+    // Built by hand rather than with sd_bus_open_system, so that the bound
+    // applies to the connection's own greeting too.
+    const char* address = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
+    if (sd_bus_new(&bus_) < 0) {
+      bus_ = nullptr;
+      return;
+    }
+    if (sd_bus_set_address(bus_, address && *address ? address : "unix:path=/run/dbus/system_bus_socket") < 0 ||
+        sd_bus_set_bus_client(bus_, 1) < 0 || !Bound() || sd_bus_start(bus_) < 0) {
+      sd_bus_flush_close_unref(bus_);
+      bus_ = nullptr;
+    }
   }
-  ~Bus() { sd_bus_flush_close_unref(bus); }
+  ~Bus() { sd_bus_flush_close_unref(bus_); }
+  Bus(const Bus&) = delete;
+  Bus& operator=(const Bus&) = delete;
+
+  sd_bus* get() const { return bus_; }
+  explicit operator bool() const { return bus_ != nullptr; }
+  // Limits the next call to the time left; false when none is left.
+  bool Bound() {
+    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline_ - Clock::now());
+    if (left.count() <= 0) return false;
+    return sd_bus_set_method_call_timeout(bus_, static_cast<uint64_t>(left.count())) >= 0;
+  }
+
+ private:
+  sd_bus* bus_ = nullptr;
+  Clock::time_point deadline_;
 };
 
 struct Message {
@@ -31,15 +68,23 @@ struct Error {
   ~Error() { sd_bus_error_free(&e); }
 };
 
-bool BluezAnswers(sd_bus* bus) {
+// BlueZ owns its name on the bus and answers there itself (a ping), within
+// the budget. A daemon that holds the name but does not answer is no BlueZ.
+bool BluezAnswers(Bus& bus) {
+  if (!bus.Bound()) return false;
   Message reply;
   Error error;
-  if (sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
-                         &error.e, &reply.m, "s", "org.bluez") < 0) {
+  if (sd_bus_call_method(bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                         "NameHasOwner", &error.e, &reply.m, "s", "org.bluez") < 0) {
     return false;
   }
   int has = 0;
-  return sd_bus_message_read(reply.m, "b", &has) >= 0 && has != 0;
+  if (sd_bus_message_read(reply.m, "b", &has) < 0 || has == 0) return false;
+  if (!bus.Bound()) return false;
+  Message pong;
+  Error pingError;
+  return sd_bus_call_method(bus.get(), "org.bluez", "/", "org.freedesktop.DBus.Peer", "Ping", &pingError.e, &pong.m,
+                            "") >= 0;
 }
 
 // "AA:BB:CC:DD:EE:FF" -> six bytes, most significant first.
@@ -130,11 +175,16 @@ int SearchPairedBluetoothDevices(std::vector<PairedBluetoothDevice>& out, std::u
   out.clear();
   if (lastError) *lastError = 0;
   Bus bus;
-  if (!bus.bus || !BluezAnswers(bus.bus)) return kBluetoothUnavailable;
+  if (!bus || !BluezAnswers(bus) || !bus.Bound()) return kBluetoothUnavailable;
   Message reply;
   Error error;
-  int r = sd_bus_call_method(bus.bus, "org.bluez", "/", "org.freedesktop.DBus.ObjectManager", "GetManagedObjects",
+  int r = sd_bus_call_method(bus.get(), "org.bluez", "/", "org.freedesktop.DBus.ObjectManager", "GetManagedObjects",
                              &error.e, &reply.m, "");
+  // Out of time: BlueZ stopped answering halfway, as good as absent.
+  if (r == -ETIMEDOUT || sd_bus_error_has_name(&error.e, SD_BUS_ERROR_TIMEOUT) ||
+      sd_bus_error_has_name(&error.e, SD_BUS_ERROR_NO_REPLY)) {
+    return kBluetoothUnavailable;
+  }
   std::vector<DeviceProperties> devices;
   if (r >= 0) r = ReadDevices(reply.m, devices);
   if (r < 0) {
@@ -160,7 +210,7 @@ int SearchPairedBluetoothDevices(std::vector<PairedBluetoothDevice>& out, std::u
 
 int BluetoothSupportLevel() {
   Bus bus;
-  return bus.bus && BluezAnswers(bus.bus) ? 2 : 0;
+  return bus && BluezAnswers(bus) ? 2 : 0;
 }
 
 }  // namespace tw::platform

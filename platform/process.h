@@ -71,6 +71,10 @@ std::string ExecutableFileName(const std::string& base);
 // orderly teardown works there and this is always false.
 bool ProcessIsExiting();
 
+// Ends this process at once with `code`: no exit handlers, no static
+// destructors, no waiting for any lock (a watchdog's way out of a hang).
+[[noreturn]] void EndThisProcessNow(int code);
+
 std::optional<std::string> GetEnv(const char* name);
 // Sets (or with nullopt removes) a variable of this process's environment.
 void SetEnv(const char* name, const std::optional<std::string>& value);

@@ -34,6 +34,8 @@ class Argv {
 
 bool ProcessIsExiting() { return false; }
 
+void EndThisProcessNow(int code) { _exit(code); }
+
 std::filesystem::path ExecutableFolder() {
   std::error_code ec;
   auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);

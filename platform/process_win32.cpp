@@ -45,6 +45,12 @@ bool ProcessIsExiting() {
   return shutdownInProgress != nullptr && shutdownInProgress() != FALSE;
 }
 
+void EndThisProcessNow(int code) {
+  // ExitProcess would wait for the loader's lock; this does not.
+  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
+  for (;;) Sleep(INFINITE);
+}
+
 std::filesystem::path ExecutableFolder() {
   wchar_t buf[MAX_PATH * 4];
   const DWORD n = GetModuleFileNameW(nullptr, buf, static_cast<DWORD>(std::size(buf)));

@@ -71,9 +71,13 @@ std::u16string TracePort() {
 }
 
 // Runs `body` with nothing thrown out of it (Guarded) and, with
-// PORTWIRE_TRACE set, writes one trace line for the call.
+// PORTWIRE_TRACE set, writes one trace line for the call. Once the library
+// has begun to end (unload, process exit) nothing runs: the port is going
+// away, so the caller is told that nothing is open.
 template <typename Body>
 Result Traced(std::string_view function, Body&& body) {
+  const LibraryCall call;
+  if (!call.Admitted()) return kResultNotOpen;
   const Result result = Guarded(std::forward<Body>(body));
   if (trace::Enabled()) trace::Call(function, TracePort(), result);
   return result;
@@ -150,7 +154,9 @@ PW_EXPORT int32_t PW_CALL KPC_Read(uint8_t* buffer, uint32_t size, uint32_t* rec
   return Locked("KPC_Read", [&] {
     M().EnsureInitialized();
     if (!buffer) return kResultInvalidArgument;
-    return M().Read(buffer, size, received, timeoutMs);
+    const Result r = M().Read(buffer, size, received, timeoutMs);
+    // A read that the library's end woke up found no data, only the end.
+    return LibraryEnding() ? kResultNotOpen : r;
   });
 }
 
@@ -200,7 +206,7 @@ PW_EXPORT int32_t PW_CALL KPC_Reset() {
 PW_EXPORT int32_t PW_CALL KPC_RegisterStatusProc(KPC_StatusProc proc, void* user) {
   return Traced("KPC_RegisterStatusProc", [&] {
     M().EnsureInitialized();
-    M().RegisterStatusProc(proc, user);
+    M().RegisterStatusProc(ClientStatusProc(proc), user);
     return kResultOk;
   });
 }
@@ -209,6 +215,7 @@ PW_EXPORT int32_t PW_CALL KPC_UnregisterStatusProc() {
   return Traced("KPC_UnregisterStatusProc", [&] {
     M().EnsureInitialized();
     M().UnregisterStatusProc();
+    ClientStatusProc(nullptr);
     return kResultOk;
   });
 }
@@ -297,7 +304,7 @@ PW_EXPORT int32_t PW_CALL KPC_IsPortConnectorEnabled(int32_t* enabled) {
 PW_EXPORT int32_t PW_CALL KPC_RegisterBatStatusProc(KPC_BatStatusProc proc, void* user) {
   return Traced("KPC_RegisterBatStatusProc", [&] {
     M().EnsureInitialized();
-    M().RegisterBatStatusProc(proc, user);
+    M().RegisterBatStatusProc(ClientBatStatusProc(proc), user);
     return kResultOk;
   });
 }
@@ -306,6 +313,7 @@ PW_EXPORT int32_t PW_CALL KPC_UnregisterBatStatusProc() {
   return Traced("KPC_UnregisterBatStatusProc", [&] {
     M().EnsureInitialized();
     M().UnregisterBatStatusProc();
+    ClientBatStatusProc(nullptr);
     return kResultOk;
   });
 }
@@ -324,7 +332,7 @@ PW_EXPORT int32_t PW_CALL KPC_SetCaller(uint32_t caller) {
 
 PW_EXPORT int32_t PW_CALL KPC_RegistRawStatusCallBack(KPC_RawStatusProc proc, void* user) {
   return Traced("KPC_RegistRawStatusCallBack", [&] {
-    M().RegistRawStatusCallBack(proc, user);
+    M().RegistRawStatusCallBack(ClientRawStatusProc(proc), user);
     return kResultOk;
   });
 }
@@ -332,6 +340,7 @@ PW_EXPORT int32_t PW_CALL KPC_RegistRawStatusCallBack(KPC_RawStatusProc proc, vo
 PW_EXPORT void PW_CALL KPC_UnregistRawStatusCallback() {
   Traced("KPC_UnregistRawStatusCallback", [&] {
     M().UnregistRawStatusCallback();
+    ClientRawStatusProc(nullptr);
     return kResultOk;
   });
 }

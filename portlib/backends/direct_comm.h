@@ -39,6 +39,8 @@
 // (a thread that does not stop within 5 s, e.g. because a client callback
 // blocks, is waited for again at Unload), and Unload and destruction join
 // every thread, so neither the library nor this object goes away under them.
+// Both are platform::LibraryThread: a library freed without KPC_Terminate
+// (Windows: under the loader's lock) stops them without waiting for their end.
 
 #include <atomic>
 #include <chrono>
@@ -57,6 +59,7 @@
 
 #include "lnkio/link_open_block.h"
 #include "lnkio/lnkioapi.h"
+#include "platform/library_thread.h"
 #include "platform/machine_ports.h"
 #include "portlib/backends/comm_base.h"
 
@@ -283,7 +286,7 @@ class CDirectComm : public CCommBase {
 
   // Link-lost notifier threads.
   struct Notifier {
-    std::thread thread;
+    platform::LibraryThread thread;
     std::shared_ptr<std::atomic<bool>> done;
   };
   std::mutex notifierLock_;

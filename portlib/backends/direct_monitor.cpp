@@ -31,7 +31,7 @@ bool IsRealTimeReport(const uint8_t* b, int32_t length, uint8_t first) {
 // that has not stopped yet can never be mistaken for a newly started one.
 struct CDirectComm::MonitorRun {
   std::atomic<bool> running{true};
-  std::thread thread;
+  platform::LibraryThread thread;
   std::mutex lock;
   std::condition_variable finishedChanged;
   bool finished = false;  // lock
@@ -61,7 +61,7 @@ bool CDirectComm::StartMonitor() {
   auto run = std::make_shared<MonitorRun>();
   MonitorRun* raw = run.get();
   try {
-    run->thread = std::thread([this, raw] {
+    run->thread = platform::LibraryThread([this, raw] {
       MonitorLoop(*raw);
       raw->MarkFinished();
     });
@@ -94,7 +94,7 @@ void CDirectComm::WaitForMonitor(const std::shared_ptr<MonitorRun>& run, int wai
   if (!run) return;
   // Close from a client callback on the monitor thread itself: it ends when
   // the callback returns; joined later.
-  if (run->thread.get_id() != std::this_thread::get_id() && run->WaitFinished(waitMs)) {
+  if (!run->thread.IsCurrent() && run->WaitFinished(waitMs)) {
     run->thread.join();
     return;
   }
@@ -112,7 +112,7 @@ void CDirectComm::JoinStaleMonitors(bool blocking) {
   }
   std::vector<std::shared_ptr<MonitorRun>> keep;
   for (auto& run : stale) {
-    if (run->thread.get_id() == std::this_thread::get_id()) {
+    if (run->thread.IsCurrent()) {
       keep.push_back(run);
     } else if (blocking || run->IsFinished()) {
       run->thread.join();
@@ -170,7 +170,7 @@ void CDirectComm::NotifyLinkLost() {
     done->store(true);
   };
   try {
-    std::thread thread(report);
+    platform::LibraryThread thread(report);
     std::lock_guard<std::mutex> guard(notifierLock_);
     notifiers_.push_back(Notifier{std::move(thread), done});
   } catch (...) {
@@ -187,7 +187,7 @@ void CDirectComm::JoinNotifiers(bool blocking) {
   std::list<Notifier> keep;
   for (auto it = all.begin(); it != all.end();) {
     auto next = std::next(it);
-    if (it->thread.get_id() == std::this_thread::get_id()) {
+    if (it->thread.IsCurrent()) {
       // A callback that tears the library down from this very thread: the
       // thread only returns from the callback after this.
       if (blocking) {

@@ -1,6 +1,7 @@
 #include "portlib/backends/gen3_comm.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "platform/known_folders.h"
@@ -578,12 +579,19 @@ Result CGen3Comm::FindPort(PortSettings* record) {
 Result CGen3Comm::ApplySerialSettings(const PortSettings* record) {
   if (record == nullptr) return kResultInvalidArgument;
   if (!service_.IsLoaded() || !config_.IsLoaded()) return kResultFailed;
+  // The settings are for the port being changed (the current one), which
+  // ReopenPort then reopens; the caller's record only carries the values.
   ServiceAddress a;
-  if (!AddressServicePort(GetText(record->deviceName), ModelType(), a) || a.remote) return kResultFailed;
-  cfg_.setPortConfigNumber(nullptr, a.port.c_str(), kItemBaudRate, record->baudRate);
-  cfg_.setPortConfigNumber(nullptr, a.port.c_str(), kItemDataBits, record->dataBits);
-  cfg_.setPortConfigNumber(nullptr, a.port.c_str(), kItemParity, record->parity);
-  cfg_.setPortConfigNumber(nullptr, a.port.c_str(), kItemFlowControl, record->flowControl == 1 ? 2 : 0);
+  if (!AddressCurrent(a) || a.remote) return kResultFailed;
+  const std::pair<int32_t, int32_t> items[] = {{kItemBaudRate, record->baudRate},
+                                               {kItemDataBits, record->dataBits},
+                                               {kItemParity, record->parity},
+                                               {kItemFlowControl, record->flowControl == 1 ? 2 : 0}};
+  for (const auto& [item, value] : items) {
+    // A refused item leaves the port as it was: never report that as applied.
+    const int32_t code = cfg_.setPortConfigNumber(nullptr, a.port.c_str(), item, value);
+    if (code != 0) return ServiceResult(code);
+  }
   return ReopenPort();
 }
 

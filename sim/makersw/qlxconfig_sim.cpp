@@ -99,6 +99,7 @@ SIM_EXPORT int32_t PW_CALL QLX_SetPortConfigNumber(const char16_t*, const char16
                                                    int32_t number) {
   SimPort port;
   if (!Find(portName, port)) return Code(kQlxNoPort);
+  if (port.HasFault("refuse-settings")) return Code(kQlxSettings);
   Change change;
   switch (item) {
     case kItemBaudRate: change = {"baud", std::to_string(number)}; break;

@@ -22,7 +22,7 @@
 //   state=N                   device state reported (default 0); changes while
 //                             the port is open are reported through callbacks
 //   faults=a,b                lock-timeout, busy, open-fails, send-nothing,
-//                             refuse-rename, service-down
+//                             refuse-rename, refuse-settings, service-down
 //   custom.KEY=TEXT           per-port custom values of the port service
 
 #include <cstdint>

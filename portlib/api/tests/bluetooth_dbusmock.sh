@@ -14,7 +14,7 @@ done
 dir=$(mktemp -d)
 pids=()
 cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
+  for p in "${pids[@]}"; do kill -CONT "$p" 2>/dev/null; kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
   rm -rf "$dir"
 }
 trap cleanup EXIT
@@ -35,7 +35,8 @@ bluez() { gdbus call --system --dest org.bluez "$@" >/dev/null || fail "gdbus $*
 stage absent
 
 "$python" -m dbusmock --system --template bluez5 >"$dir/mock.log" 2>&1 &
-pids+=($!)
+mock=$!
+pids+=($mock)
 for _ in $(seq 200); do
   gdbus call --system --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
     --method org.freedesktop.DBus.NameHasOwner org.bluez 2>/dev/null | grep -q true && break
@@ -50,4 +51,9 @@ bluez --object-path / --method org.bluez.Mock.AddDevice hci0 00:11:22:33:44:55 "
 bluez --object-path / --method org.bluez.Mock.PairDevice hci0 00:11:22:33:44:55 5898764
 bluez --object-path / --method org.bluez.Mock.AddDevice hci0 66:77:88:99:AA:BB "Not paired"
 stage paired
-echo "Bluetooth listing: BlueZ absent, without adapter, and with paired devices as expected"
+
+# A hung daemon: BlueZ keeps its name on the bus but answers nothing.
+kill -STOP "$mock"
+stage hung
+kill -CONT "$mock"
+echo "Bluetooth listing: BlueZ absent, without adapter, with paired devices, and hung, as expected"

@@ -189,6 +189,38 @@ TEST_F(KpcMaintenance, NetworkAddressChangeStaysInsideTheInterfacesSubnet) {
   interface_->SetSettings(original);
 }
 
+TEST_F(KpcMaintenance, SerialSettingsOnRouteOneReachTheOpenPortOrFail) {
+  tw::makersw::Staging staging({false, true});
+  const std::string port = "port nvmprt_com1 type=COM portname=COM3 baud=9600 " + PrinterLink();
+  staging.WritePorts(port + "\n");
+  ASSERT_TRUE(api.Load());
+  const auto open = [&] {
+    PortSettings record = Record(u"COM", u"COM3", u"pipe://KP/nvmprt_com1", 1);
+    ASSERT_EQ(api.KPC_SetPort(&record), PW_OK);
+    ASSERT_EQ(api.KPC_Open(1), PW_OK);
+    int32_t version = 0;
+    ASSERT_EQ(api.KPC_GetAccessVersion(&version), PW_OK);
+    ASSERT_EQ(version, 3);
+  };
+
+  // The caller's record carries the new values, not the port's address: the
+  // settings go to the open port.
+  open();
+  PortSettings change = Record(u"COM", u"COM3", u"", 1);
+  change.baudRate = 38400;
+  EXPECT_EQ(api.KPC_PortSetting(&change), PW_OK);
+  EXPECT_NE(staging.ReadPorts().find("baud=38400"), std::string::npos) << staging.ReadPorts();
+
+  // The service refuses the settings: the port keeps its own and the caller
+  // hears of it.
+  staging.WritePorts(port + " faults=refuse-settings\n");
+  open();
+  PortSettings refused = Record(u"COM", u"COM3", u"pipe://KP/nvmprt_com1", 1);
+  refused.baudRate = 19200;
+  EXPECT_EQ(api.KPC_PortSetting(&refused), PW_SETTINGS_MISMATCH);
+  EXPECT_NE(staging.ReadPorts().find("baud=9600"), std::string::npos) << staging.ReadPorts();
+}
+
 std::atomic<int> g_stateEvents{0};
 std::atomic<uint32_t> g_lastState{0};
 int32_t PORTWIRE_CALL ServiceStateCallback(uintptr_t event, uintptr_t, uintptr_t state, uintptr_t, uintptr_t,
