@@ -241,6 +241,33 @@ TEST(CallbackDispatcher, AFloodOfReportsKeepsTheNewestAndCountsTheRest) {
   g_order = nullptr;
 }
 
+TEST(CallbackDispatcher, StopDoesNotWaitLongForACallbackThatDoesNotReturn) {
+  // Static: the stuck thread may still be returning after the test ends.
+  static std::atomic<bool> release;
+  static std::atomic<int> calls;
+  release = false;
+  calls = 0;
+  CCallbackDispatcher dispatcher([](const CallbackEvent& e) {
+    ++calls;
+    if (e.value == 1) {
+      while (!release.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  CallbackEvent event;
+  event.value = 1;
+  dispatcher.Post(event);
+  event.value = 2;
+  dispatcher.Post(event);  // still queued when the stop gives up: dropped
+  while (calls.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  const auto start = std::chrono::steady_clock::now();
+  dispatcher.Stop(100);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  dispatcher.Post(event);  // a new thread delivers while the old one is stuck
+  ASSERT_TRUE(dispatcher.WaitIdle(20000));
+  EXPECT_EQ(calls.load(), 2);
+  release = true;
+}
+
 TEST(CallbackDispatcher, StopFromInsideACallbackAndLaterReportsStartAgain) {
   int calls = 0;
   CCallbackDispatcher* self = nullptr;
