@@ -89,6 +89,11 @@ typedef struct PortSettings {
 } PortSettings;
 
 /* ---- Callbacks ----------------------------------------------------------- */
+/* Called on one thread of the library, never on the one that receives the
+   printer's bytes, in the order of the reports; they may call any function.
+   Only the registration's immediate call runs on the caller's thread.
+   Received data that nobody reads is kept up to 4 MiB; beyond that the oldest
+   blocks are dropped (PORTWIRE_TRACE notes how many). */
 typedef void (PORTWIRE_CALL *KPC_StatusProc)(int32_t status, void* user);
 typedef void (PORTWIRE_CALL *KPC_BatStatusProc)(uint32_t battery, void* user);   /* 16-bit value */
 typedef void (PORTWIRE_CALL *KPC_RawStatusProc)(int32_t kind, const uint8_t* bytes, void* user);

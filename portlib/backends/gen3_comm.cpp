@@ -669,7 +669,7 @@ Result CGen3Comm::ProcessReceived(const uint8_t* bytes, uint32_t count) {
         break;
     }
     if (statusSet) m.SetStatus(status);
-    m.NotifyRawStatus(raw, packet.data());
+    m.NotifyRawStatus(raw, packet.data(), packet.size());
     if (statusSet) {
       m.NotifyStatus(status);
       m.StatusArrivedEvent().Set();

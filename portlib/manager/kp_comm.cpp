@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "portlib/manager/installed_driver.h"
@@ -55,6 +56,7 @@ KPComm::~KPComm() {
   if (CCommBase* current = current_.exchange(nullptr)) current->Close();
   Purge();
   UnloadBackends();
+  callbacks_.Shutdown(CCallbackDispatcher::kDestructionWaitMs);
   if (environment_.isLegacyDriverInstalled()) SwitchLegacyServices(true);
   // The backends go first, while the queues, events and locks they may touch
   // on their way out still exist.
@@ -237,6 +239,7 @@ Result KPComm::Close() {
   StoppingScope stopping(*this);
   const Result result = current->Close();
   current_.store(nullptr);
+  StopCallbackThread();
   Purge();
   return result;
 }
@@ -270,7 +273,9 @@ Result KPComm::UnloadBackends() {
   StoppingScope stopping(*this);
   if (portService_) portService_->Unload();
   if (driverPath_) driverPath_->Unload();
-  return direct_ ? direct_->Unload() : kResultOk;
+  const Result result = direct_ ? direct_->Unload() : kResultOk;
+  StopCallbackThread();
+  return result;
 }
 
 Result KPComm::Purge() {
@@ -287,13 +292,28 @@ std::u16string KPComm::TracePort() const {
 
 void KPComm::DeliverData(std::vector<uint8_t> block) {
   if (trace::Enabled()) trace::Block(TracePort(), false, block.data(), block.size());
-  rawQueue_.Push(std::move(block));
+  const size_t dropped = rawQueue_.Push(std::move(block));
   dataArrived_.Set();
+  if (dropped != 0) NoteDropped(rawQueue_, "raw receive queue");
 }
 
 void KPComm::DeliverReply(std::vector<uint8_t> block) {
   if (trace::Enabled()) trace::Block(TracePort(), false, block.data(), block.size());
-  replyQueue_.Push(std::move(block));
+  if (replyQueue_.Push(std::move(block)) != 0) NoteDropped(replyQueue_, "reply queue");
+}
+
+void KPComm::NoteDropped(const CBlockQueue& queue, const char* name) {
+  if (!trace::Enabled()) return;
+  // At most one line a second: a flood drops thousands of blocks a second.
+  const uint64_t now = environment_.tickMs();
+  uint64_t last = lastDropNoteMs_.load();
+  if (last != 0 && now - last < 1000) return;
+  if (!lastDropNoteMs_.compare_exchange_strong(last, now == 0 ? 1 : now)) return;
+  char text[160];
+  std::snprintf(text, sizeof text, "dropped: %s full (%zu bytes kept), %llu bytes in %llu blocks dropped in all", name,
+                queue.QueuedBytes(), static_cast<unsigned long long>(queue.DroppedBytes()),
+                static_cast<unsigned long long>(queue.DroppedBlocks()));
+  trace::Note(TracePort(), text);
 }
 
 void KPComm::ApplyKnownPort(PortSettings* record) const {

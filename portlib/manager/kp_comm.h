@@ -38,6 +38,7 @@
 #include "platform/service_control.h"
 #include "portlib/backends/comm_base.h"
 #include "portlib/manager/block_queue.h"
+#include "portlib/manager/callback_dispatcher.h"
 #include "portlib/manager/manual_reset_event.h"
 #include "portlib/manager/store_response.h"
 #include "shared/port_settings.h"
@@ -265,11 +266,19 @@ class KPComm {
   // callback outside the lock and sets the status-arrived event.
   void DeliverBattery(uint16_t battery);
 
-  // Calls the status callback (when set) with (status, user) outside the lock.
+  // Has the status callback (when set) called with (status, user).
   void NotifyStatus(int32_t status);
-  // Calls the raw status callback (when set) with (kind, bytes, user).
-  void NotifyRawStatus(int32_t kind, const uint8_t* bytes);
+  // Has the raw status callback (when set) called with (kind, bytes, user);
+  // the first `length` bytes (at most 16) are copied for the call.
+  void NotifyRawStatus(int32_t kind, const uint8_t* bytes, size_t length = 4);
   bool HasStatusCallback() const;
+  // The client's callbacks are called on the callback dispatcher's thread,
+  // never on the thread that reports the event (that thread may be the one a
+  // waiting KPC_Read depends on), in the order of the reports. Waits until
+  // every reported event was handed to the client; false after waitMs.
+  bool WaitCallbacksDelivered(int waitMs);
+  // Status events dropped because the client's callbacks fell far behind.
+  uint64_t DroppedCallbackEvents() const { return callbacks_.Dropped(); }
 
   // The last status code (-1 before any; 16 for a lost link).
   int32_t Status() const { return status_.load(); }
@@ -315,6 +324,12 @@ class KPComm {
   Result ReadReply(std::vector<uint8_t>& reply, uint32_t maxBytes);
   Result SendCommand(std::span<const uint8_t> bytes);
   void SwitchLegacyServices(bool start);
+  // A trace line about blocks a full queue dropped (rate-limited).
+  void NoteDropped(const CBlockQueue& queue, const char* name);
+  // Calls the client's callback for one event (dispatcher thread).
+  void DeliverCallback(const CallbackEvent& event);
+  // Stops the dispatcher thread (Close, Terminate); bounded.
+  void StopCallbackThread();
   void ReadTimeoutFields(int32_t& readTimeout, int32_t& writeTimeout, int32_t& routeKind) const;
 
   std::unique_ptr<CServiceCommBase> portService_;
@@ -350,6 +365,9 @@ class KPComm {
   RawStatusProc rawStatusProc_ = nullptr;  // callbackLock_
   PortEnumerator portEnumerator_;
   KPCommEnvironment environment_;
+  std::atomic<uint64_t> lastDropNoteMs_{0};
+  // Last member: its thread stops first, while everything it uses still exists.
+  CCallbackDispatcher callbacks_{[this](const CallbackEvent& event) { DeliverCallback(event); }};
 };
 
 }  // namespace tw::portwire

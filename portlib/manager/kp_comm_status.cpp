@@ -1,6 +1,8 @@
 // Status handling of the port manager: status bytes to status codes, and the
 // client's status, battery and raw status callbacks.
 
+#include <algorithm>
+
 #include "portlib/manager/kp_comm.h"
 #include "portlib/manager/trace.h"
 
@@ -9,6 +11,10 @@ namespace {
 
 // Depth of client callbacks on this thread (a callback may register another).
 thread_local int t_callbackDepth = 0;
+
+// How long Close and Terminate wait for a client callback to return before
+// they leave the dispatcher thread behind (it ends when the callback returns).
+constexpr int kCallbackStopWaitMs = 1000;
 
 // Marks this thread as inside a client callback while it calls one.
 class CallbackScope {
@@ -74,48 +80,62 @@ void KPComm::DispatchStatus(int32_t eventKind, const uint8_t* bytes, uint32_t le
 }
 
 void KPComm::DeliverBattery(uint16_t battery) {
-  BatteryStatusProc proc = nullptr;
-  void* user = nullptr;
   {
     std::lock_guard<std::mutex> guard(callbackLock_);
     batteryValue_ = battery;
-    proc = batteryProc_;
-    user = userData_;
   }
-  if (proc != nullptr) {
-    CallbackScope scope;
-    proc(battery, user);
-  }
+  CallbackEvent event;
+  event.kind = CallbackEvent::Kind::kBattery;
+  event.value = battery;
+  callbacks_.Post(event);
   statusArrived_.Set();
 }
 
 void KPComm::NotifyStatus(int32_t status) {
-  StatusProc proc = nullptr;
+  CallbackEvent event;
+  event.kind = CallbackEvent::Kind::kStatus;
+  event.value = status;
+  callbacks_.Post(event);
+}
+
+void KPComm::NotifyRawStatus(int32_t kind, const uint8_t* bytes, size_t length) {
+  CallbackEvent event;
+  event.kind = CallbackEvent::Kind::kRawStatus;
+  event.value = kind;
+  event.hasBytes = bytes != nullptr;
+  if (bytes != nullptr) std::copy_n(bytes, std::min(length, CallbackEvent::kMaxBytes), event.bytes.begin());
+  callbacks_.Post(event);
+}
+
+void KPComm::DeliverCallback(const CallbackEvent& event) {
+  StatusProc statusProc = nullptr;
+  BatteryStatusProc batteryProc = nullptr;
+  RawStatusProc rawProc = nullptr;
   void* user = nullptr;
   {
     std::lock_guard<std::mutex> guard(callbackLock_);
-    proc = statusProc_;
+    statusProc = statusProc_;
+    batteryProc = batteryProc_;
+    rawProc = rawStatusProc_;
     user = userData_;
   }
-  if (proc != nullptr) {
-    CallbackScope scope;
-    proc(status, user);
+  CallbackScope scope;
+  switch (event.kind) {
+    case CallbackEvent::Kind::kStatus:
+      if (statusProc != nullptr) statusProc(event.value, user);
+      break;
+    case CallbackEvent::Kind::kBattery:
+      if (batteryProc != nullptr) batteryProc(static_cast<uint16_t>(event.value), user);
+      break;
+    case CallbackEvent::Kind::kRawStatus:
+      if (rawProc != nullptr) rawProc(event.value, event.hasBytes ? event.bytes.data() : nullptr, user);
+      break;
   }
 }
 
-void KPComm::NotifyRawStatus(int32_t kind, const uint8_t* bytes) {
-  RawStatusProc proc = nullptr;
-  void* user = nullptr;
-  {
-    std::lock_guard<std::mutex> guard(callbackLock_);
-    proc = rawStatusProc_;
-    user = userData_;
-  }
-  if (proc != nullptr) {
-    CallbackScope scope;
-    proc(kind, bytes, user);
-  }
-}
+bool KPComm::WaitCallbacksDelivered(int waitMs) { return callbacks_.WaitIdle(waitMs); }
+
+void KPComm::StopCallbackThread() { callbacks_.Stop(kCallbackStopWaitMs); }
 
 bool KPComm::HasStatusCallback() const {
   std::lock_guard<std::mutex> guard(callbackLock_);

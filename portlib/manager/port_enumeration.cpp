@@ -69,9 +69,15 @@ CPortEnumeration::CPortEnumeration(KPComm& manager, PortEnumerationServices serv
 }
 
 PortSettings* CPortEnumeration::Next(PortSettings* const* array, uint32_t capacity, uint32_t count) const {
-  if (count >= capacity) return nullptr;
+  // The array is read only here, one entry when a record is to be written:
+  // a caller may pass a capacity larger than its array ("no limit").
+  if (count >= capacity || array == nullptr) return nullptr;
   PortSettings* record = array[count];
-  if (record != nullptr) *record = MakeDefaultPortSettings();
+  if (record == nullptr) {
+    holeSeen_ = true;
+    return nullptr;
+  }
+  *record = MakeDefaultPortSettings();
   return record;
 }
 
@@ -80,15 +86,21 @@ Result CPortEnumeration::EnumDevPort(std::u16string_view portType, PortSettings*
   manager_.EnsureInitialized();
   if (outCount == nullptr) return kResultInvalidArgument;
   *outCount = 0;
-  if (capacity > 0) {
-    // Every record the caller offers must be there; a hole is refused before
-    // anything is written, not found out halfway.
-    if (array == nullptr) return kResultInvalidArgument;
-    for (uint32_t i = 0; i < capacity; ++i) {
-      if (array[i] == nullptr) return kResultInvalidArgument;
-    }
-  }
+  const bool com = EqualsIgnoreCase(portType, u"COM");
+  const bool known = com || EqualsIgnoreCase(portType, u"BT") || EqualsIgnoreCase(portType, u"SERIAL") ||
+                     EqualsIgnoreCase(portType, u"LPT") || EqualsIgnoreCase(portType, u"USB") ||
+                     EqualsIgnoreCase(portType, u"NET");
+  if (!known) return kResultFailed;
+  if (capacity > 0 && array == nullptr) return kResultInvalidArgument;
+  // A null entry where a record is due ends the listing with an error; the
+  // records before it are filled and counted.
+  holeSeen_ = false;
+  const Result result = EnumDevPortInto(portType, array, capacity, outCount);
+  return holeSeen_ ? kResultInvalidArgument : result;
+}
 
+Result CPortEnumeration::EnumDevPortInto(std::u16string_view portType, PortSettings* const* array, uint32_t capacity,
+                                         uint32_t* outCount) {
   const bool com = EqualsIgnoreCase(portType, u"COM");
   if (EqualsIgnoreCase(portType, u"BT") || EqualsIgnoreCase(portType, u"SERIAL")) {
     if (services_.bluetoothSupportLevel() != 0 &&

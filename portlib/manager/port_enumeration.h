@@ -69,8 +69,12 @@ class CPortEnumeration {
   static std::u16string SpeedAndClassText(const platform::UsbDescriptors& d, int printerClass);
 
  private:
-  // The next record to fill, or null when the array is full (count reached).
+  // The next record to fill, or null when the array is full (count reached)
+  // or holds a null entry there (then holeSeen_ is set).
   PortSettings* Next(PortSettings* const* array, uint32_t capacity, uint32_t count) const;
+  // EnumDevPort for a known type with checked arguments.
+  Result EnumDevPortInto(std::u16string_view portType, PortSettings* const* array, uint32_t capacity,
+                         uint32_t* outCount);
   void FillNumbered(std::u16string_view type, const char* format, const std::vector<int>& numbers,
                     PortSettings* const* array, uint32_t capacity, uint32_t* outCount);
   Result EnumUsb(PortSettings* const* array, uint32_t capacity, uint32_t* outCount);
@@ -78,6 +82,7 @@ class CPortEnumeration {
 
   KPComm& manager_;
   PortEnumerationServices services_;
+  mutable bool holeSeen_ = false;  // API lock
 };
 
 }  // namespace tw::portwire

@@ -115,7 +115,9 @@ void CStoreResponse::Complete() {
   }
   if (keep) {
     Packet packet{kind, std::move(partial_)};
-    (GoesToStatuses(kind) ? statuses_ : responses_).push_back(std::move(packet));
+    auto& list = GoesToStatuses(kind) ? statuses_ : responses_;
+    list.push_back(std::move(packet));
+    if (list.size() > kMaxStoredPackets) list.pop_front();
   }
   partial_.clear();
   state_ = kNoPacket;

@@ -47,6 +47,10 @@ class IStoreResponse {
 class CStoreResponse final : public IStoreResponse {
  public:
   static constexpr size_t kMaxPendingBytes = 128 * 1024;
+  // Completed packets nobody took: at most this many of each list are kept,
+  // the oldest go first (a device that floods one-byte replies must not grow
+  // memory without bound).
+  static constexpr size_t kMaxStoredPackets = 32 * 1024;
 
   int32_t Store(const uint8_t* bytes, uint32_t length) override;
   int32_t TakeResponse(std::vector<uint8_t>& out) override;

@@ -105,4 +105,12 @@ void Block(std::u16string_view port, bool sent, const uint8_t* bytes, size_t len
   sink->Write(line);
 }
 
+void Note(std::u16string_view port, std::string_view text) {
+  Sink* sink = TheSink();
+  if (sink == nullptr) return;
+  std::string line = Prefix(port);
+  line.append(text);
+  sink->Write(line);
+}
+
 }  // namespace tw::portwire::trace

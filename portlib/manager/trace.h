@@ -30,6 +30,9 @@ bool Enabled();
 // only to save building the port text).
 void Call(std::string_view function, std::u16string_view port, Result result);
 void Block(std::u16string_view port, bool sent, const uint8_t* bytes, size_t length);
+// Any other event worth a line, e.g. "dropped ..." when a receive queue was
+// full: the text follows the port name.
+void Note(std::u16string_view port, std::string_view text);
 
 // Closes the file; called at unload once no library thread runs any more.
 void Shutdown();

@@ -15,7 +15,7 @@ void Usage() {
   std::cerr << "usage: kps410-sim [--tcp ADDR] [--port N] [--pty-dir DIR --com N] [--level N]\n"
                "                  [--reset-ms N] [--model-name NAME] [--model-code TEXT]\n"
                "                  [--not-ready N] [--offline] [--fault MODE]... [--slow-ms N]\n"
-               "                  [--byte-gap-ms N] [--report FILE] [--ready-file FILE] [--quiet]\n"
+               "                  [--byte-gap-ms N] [--flood-ms N] [--flood-bytes N] [--report FILE] [--ready-file FILE] [--quiet]\n"
                "fault modes: silent, never-ready, other-model, slow, byte-by-byte, drop\n";
 }
 
@@ -68,6 +68,10 @@ int main(int argc, char** argv) {
       config.resetMs = intValue(0, 600000);
     } else if (a == "--slow-ms") {
       config.slowMs = intValue(0, 600000);
+    } else if (a == "--flood-ms") {
+      config.floodMs = intValue(0, 600000);
+    } else if (a == "--flood-bytes") {
+      config.floodBytes = static_cast<std::size_t>(intValue(0, 1 << 30));
     } else if (a == "--byte-gap-ms") {
       config.byteGapMs = intValue(0, 10000);
     } else if (a == "--model-name") {

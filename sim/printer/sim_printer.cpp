@@ -241,6 +241,30 @@ void SimPrinter::SendReply(int fd, bool socket, const std::vector<std::uint8_t>&
   Log("-> " + Hex(reply));
 }
 
+bool SimPrinter::Flood(int fd) {
+  const std::vector<std::uint8_t> chunk(64 * 1024, 'A');
+  const auto until = Clock::now() + std::chrono::milliseconds(std::max(config_.floodMs, 0));
+  std::size_t sent = 0;
+  while (Clock::now() < until && (config_.floodBytes == 0 || sent < config_.floodBytes)) {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      if (stopping_) return false;
+    }
+    std::size_t want = chunk.size();
+    if (config_.floodBytes != 0) want = std::min(want, config_.floodBytes - sent);
+    const ssize_t n = ::send(fd, chunk.data(), want, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      sent += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) break;
+    pollfd fds[2] = {{fd, POLLOUT, 0}, {wake_[0], POLLIN, 0}};
+    if (::poll(fds, 2, kPollSliceMs) > 0 && fds[1].revents) return false;
+  }
+  Log("flooded " + std::to_string(sent) + " bytes");
+  return true;
+}
+
 bool SimPrinter::Handle(const std::uint8_t* data, std::size_t size, int fd, bool socket) {
   std::vector<SimOutcome> outcomes;
   {
@@ -322,6 +346,7 @@ void SimPrinter::RunTcp() {
       }
       Log("connection accepted");
       Changed();
+      if (config_.behaviour.faults.count(Fault::kFlood) && !Flood(conn)) break;
       continue;
     }
     const ssize_t n = ::recv(conn, buffer.data(), buffer.size(), 0);

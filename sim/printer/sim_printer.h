@@ -25,6 +25,8 @@ struct SimConfig {
   int resetMs = 1000;                  // link down time after the reset (and after a drop)
   int slowMs = 1500;                   // delay of every reply with Fault::kSlow
   int byteGapMs = 20;                  // gap between reply bytes with Fault::kByteByByte
+  int floodMs = 8000;                  // how long Fault::kFlood sends after a connection
+  std::size_t floodBytes = 0;          // with Fault::kFlood: stop after this many bytes (0: no limit)
   SimBehaviour behaviour;
   std::filesystem::path reportFile;    // key=value lines, rewritten after every change
   bool log = false;                    // readable lines on stdout
@@ -77,6 +79,8 @@ class SimPrinter {
   // Handles received bytes; false when the link must go down now.
   bool Handle(const std::uint8_t* data, std::size_t size, int fd, bool socket);
   void SendReply(int fd, bool socket, const std::vector<std::uint8_t>& reply);
+  // Fault::kFlood on a new connection; false when stopping.
+  bool Flood(int fd);
   bool SleepUnlessStopping(std::chrono::milliseconds d);
   void GoDown(bool reset);
   void Changed();

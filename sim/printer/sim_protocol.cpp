@@ -47,7 +47,7 @@ bool ParseFault(const std::string& text, Fault* fault) {
   static const std::map<std::string, Fault> names = {
       {"silent", Fault::kSilent},       {"never-ready", Fault::kNeverReady},   {"other-model", Fault::kOtherModel},
       {"slow", Fault::kSlow},           {"byte-by-byte", Fault::kByteByByte},  {"drop", Fault::kDrop},
-      {"odd-reply", Fault::kOddReply},
+      {"odd-reply", Fault::kOddReply},  {"flood", Fault::kFlood},
   };
   auto it = names.find(text);
   if (it == names.end()) return false;
@@ -64,6 +64,7 @@ const char* FaultName(Fault fault) {
     case Fault::kByteByByte: return "byte-by-byte";
     case Fault::kDrop: return "drop";
     case Fault::kOddReply: return "odd-reply";
+    case Fault::kFlood: return "flood";
   }
   return "?";
 }

@@ -20,10 +20,13 @@ enum class Fault {
   kDrop,        // the link drops instead of answering the level read
   kOddReply,    // the model name query gets a reply of no known shape, an
                 // automatic status packet right behind it
+  kFlood,       // after each TCP connection is accepted, sends bytes of no
+                // known shape ("A", never a terminating zero) as fast as the
+                // peer takes them, for a while, then answers normally
 };
 
 // "silent", "never-ready", "other-model", "slow", "byte-by-byte", "drop",
-// "odd-reply".
+// "odd-reply", "flood".
 bool ParseFault(const std::string& text, Fault* fault);
 const char* FaultName(Fault fault);
 

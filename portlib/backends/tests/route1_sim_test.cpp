@@ -587,6 +587,7 @@ TEST(PortServiceReceived, OneNotificationPerChangingPacketOfABatch) {
   const uint8_t batch[] = {0x10, 0x00, 0x00, 0x00, 0x39, 0x40, 0x00, 0x37, 0x45, 0x31, 0x33,
                            0x00, 0x35, 0x44, 0x40, 0x00, 0x5F, 0x41, 0x00};
   EXPECT_EQ(gen3->ProcessReceived(batch, sizeof batch), kResultOk);
+  ASSERT_TRUE(m.WaitCallbacksDelivered(20000));
   std::lock_guard<std::mutex> guard(seen.lock);
   EXPECT_EQ(seen.statuses, (std::vector<int32_t>{0, 10}));
   EXPECT_EQ(seen.batteries, (std::vector<uint32_t>{0x3331}));

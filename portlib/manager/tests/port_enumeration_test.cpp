@@ -106,6 +106,12 @@ TEST(PortListing, CapacityUnknownTypesAndMissingArguments) {
   EXPECT_EQ(rig.enumeration.EnumDevPort(u"COM", rig.slots.data(), 2, nullptr), kResultInvalidArgument);
   rig.slots[1] = nullptr;
   EXPECT_EQ(rig.Enum(u"COM", 2, count), kResultInvalidArgument);
+  EXPECT_EQ(count, 1u);  // the record before the hole
+  // Entries past what is written are never read: a null there is no error.
+  EXPECT_EQ(rig.Enum(u"COM", 1, count), kResultOk);
+  EXPECT_EQ(count, 1u);
+  rig.ports.serial.clear();
+  EXPECT_EQ(rig.enumeration.EnumDevPort(u"COM", rig.slots.data(), 0xFFFFFFFFu, &count), kResultOk);
   EXPECT_EQ(count, 0u);
 }
 

@@ -39,6 +39,38 @@ TEST(BlockQueue, BlockLargerThanTheBufferStaysForALargerRead) {
   EXPECT_EQ(queue.TakeInto(nullptr, 16, nullptr), CBlockQueue::TakeResult::kTooSmall);
 }
 
+TEST(BlockQueue, BeyondItsBoundTheOldestBlocksAreDroppedAndCounted) {
+  CBlockQueue queue(100);
+  EXPECT_EQ(queue.Push(Bytes(60, 1)), 0u);
+  EXPECT_EQ(queue.Push(Bytes(30, 2)), 0u);
+  EXPECT_EQ(queue.Push(Bytes(20, 3)), 60u);  // 110 > 100: the first goes
+  EXPECT_EQ(queue.QueuedBytes(), 50u);
+  EXPECT_EQ(queue.Pop(), Bytes(30, 2));
+  // One block larger than the bound is kept on its own.
+  EXPECT_EQ(queue.Push(Bytes(500, 4)), 20u);
+  EXPECT_EQ(queue.Size(), 1u);
+  EXPECT_EQ(queue.DroppedBytes(), 80u);
+  EXPECT_EQ(queue.DroppedBlocks(), 2u);
+  queue.Clear();
+  EXPECT_EQ(queue.QueuedBytes(), 0u);
+}
+
+TEST(ReceiveQueue, AFloodNobodyReadsStaysWithinTheBound) {
+  KPComm manager;
+  const Bytes block(65791, 0x41);
+  for (int i = 0; i < 200; ++i) manager.DeliverData(block);  // about 13 MB
+  EXPECT_LE(manager.RawReceiveQueue().QueuedBytes(), CBlockQueue::kMaxQueuedBytes);
+  EXPECT_GT(manager.RawReceiveQueue().DroppedBlocks(), 0u);
+  manager.DeliverData(Bytes{0x37, 0x4D, 0x00});  // the newest is always readable
+  uint8_t buffer[65791];
+  uint32_t length = 0;
+  while (manager.RawReceiveQueue().TakeInto(buffer, sizeof buffer, &length) == CBlockQueue::TakeResult::kTaken &&
+         length != 3) {
+  }
+  EXPECT_EQ(length, 3u);
+  EXPECT_EQ(buffer[0], 0x37);
+}
+
 TEST(ReceiveQueue, BlocksDeliveredByABackendThreadArriveInOrder) {
   KPComm manager;
   constexpr int kBlocks = 3000;

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <thread>
+#include <vector>
 #include <cstdlib>
 #include <future>
 
@@ -99,6 +102,7 @@ class DispatchStatusTest : public ::testing::Test {
   void Dispatch(int32_t kind, std::vector<uint8_t> bytes) {
     auto done = std::async(std::launch::async, [&] {
       rig_.m().DispatchStatus(kind, bytes.data(), static_cast<uint32_t>(bytes.size()));
+      rig_.m().WaitCallbacksDelivered(20000);
     });
     if (done.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
       ADD_FAILURE() << "status dispatch deadlocked";
@@ -176,6 +180,117 @@ TEST_F(DispatchStatusTest, BatteryReportAndMalformedPackets) {
   Dispatch(0x50002, {0x08, 0x00, 0x00, 0x00});
   EXPECT_FALSE(rig_.m().StatusArrivedEvent().IsSet());
   EXPECT_EQ(rig_.m().Status(), 7);
+}
+
+// The reporting thread never waits for client code: a callback that blocks
+// holds up neither the next report nor Close, and reports keep their order.
+std::atomic<bool> g_release{false};
+std::atomic<int> g_blockedCalls{0};
+std::vector<int32_t>* g_order = nullptr;
+void PORTWIRE_CALL BlockingStatus(int32_t status, void*) {
+  if (status == 3) {
+    ++g_blockedCalls;
+    while (!g_release.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  if (g_order != nullptr) g_order->push_back(status);
+}
+
+TEST(CallbackDispatcher, ABlockedCallbackHoldsUpNeitherReportsNorClose) {
+  ManagerRig rig;
+  std::vector<int32_t> order;
+  g_order = &order;
+  g_release = false;
+  rig.m().RegisterStatusProc(BlockingStatus, nullptr);
+  order.clear();
+  const uint8_t blocking[4] = {0x00, 0x20, 0x00, 0x00};  // status 3
+  const uint8_t paperOut[4] = {0x08, 0x00, 0x00, 0x00};  // status 16
+  rig.m().DispatchStatus(kStatusEvent, blocking, 4);
+  while (g_blockedCalls.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 100; ++i) rig.m().DispatchStatus(kStatusEvent, paperOut, 4);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(rig.m().Status(), 16);  // the value is there before the callback
+  EXPECT_FALSE(rig.m().WaitCallbacksDelivered(50));
+  g_release = true;
+  ASSERT_TRUE(rig.m().WaitCallbacksDelivered(20000));
+  ASSERT_EQ(order.size(), 101u);
+  EXPECT_EQ(order.front(), 3);
+  EXPECT_EQ(order.back(), 16);
+  g_order = nullptr;
+}
+
+TEST(CallbackDispatcher, AFloodOfReportsKeepsTheNewestAndCountsTheRest) {
+  ManagerRig rig;
+  std::vector<int32_t> order;
+  g_order = &order;
+  g_release = false;
+  g_blockedCalls = 0;
+  rig.m().RegisterStatusProc(BlockingStatus, nullptr);
+  order.clear();
+  const uint8_t blocking[4] = {0x00, 0x20, 0x00, 0x00};
+  rig.m().DispatchStatus(kStatusEvent, blocking, 4);
+  while (g_blockedCalls.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  const size_t flood = CCallbackDispatcher::kMaxPendingEvents + 500;
+  for (size_t i = 0; i < flood; ++i) rig.m().NotifyStatus(static_cast<int32_t>(1000 + i));
+  EXPECT_EQ(rig.m().DroppedCallbackEvents(), 500u);
+  g_release = true;
+  ASSERT_TRUE(rig.m().WaitCallbacksDelivered(20000));
+  ASSERT_EQ(order.size(), CCallbackDispatcher::kMaxPendingEvents + 1);
+  EXPECT_EQ(order[1], 1500);
+  EXPECT_EQ(order.back(), static_cast<int32_t>(1000 + flood - 1));
+  g_order = nullptr;
+}
+
+TEST(CallbackDispatcher, StopDoesNotWaitLongForACallbackThatDoesNotReturn) {
+  // Static: the stuck thread may still be returning after the test ends.
+  static std::atomic<bool> release;
+  static std::atomic<int> calls;
+  release = false;
+  calls = 0;
+  CCallbackDispatcher dispatcher([](const CallbackEvent& e) {
+    ++calls;
+    if (e.value == 1) {
+      while (!release.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  CallbackEvent event;
+  event.value = 1;
+  dispatcher.Post(event);
+  event.value = 2;
+  dispatcher.Post(event);  // still queued when the stop gives up: dropped
+  while (calls.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  const auto start = std::chrono::steady_clock::now();
+  dispatcher.Stop(100);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  dispatcher.Post(event);  // a new thread delivers while the old one is stuck
+  ASSERT_TRUE(dispatcher.WaitIdle(20000));
+  EXPECT_EQ(calls.load(), 2);
+  release = true;
+}
+
+TEST(CallbackDispatcher, StopFromInsideACallbackAndLaterReportsStartAgain) {
+  int calls = 0;
+  CCallbackDispatcher* self = nullptr;
+  CCallbackDispatcher dispatcher([&](const CallbackEvent& e) {
+    ++calls;
+    if (e.value == 1) self->Stop(1000);  // a client callback that closes the port
+  });
+  self = &dispatcher;
+  CallbackEvent event;
+  event.value = 1;
+  dispatcher.Post(event);
+  event.value = 2;
+  dispatcher.Post(event);
+  ASSERT_TRUE(dispatcher.WaitIdle(20000));
+  dispatcher.Stop(1000);
+  event.value = 3;
+  dispatcher.Post(event);
+  ASSERT_TRUE(dispatcher.WaitIdle(20000));
+  EXPECT_EQ(calls, 3);
+  dispatcher.Shutdown(1000);
+  dispatcher.Post(event);  // discarded: no thread starts after shutdown
+  EXPECT_TRUE(dispatcher.WaitIdle(1000));
+  EXPECT_EQ(calls, 3);
 }
 
 }  // namespace

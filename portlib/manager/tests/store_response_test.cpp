@@ -38,6 +38,18 @@ TEST(StoreResponse, FourByteStatusIsKeptOrDroppedByItsFollowingBytes) {
   EXPECT_TRUE(AllResponses(store).empty());
 }
 
+TEST(StoreResponse, ADeviceFloodingOneByteRepliesKeepsOnlyTheNewest) {
+  CStoreResponse store;
+  const size_t flood = CStoreResponse::kMaxStoredPackets + 10;
+  Bytes bytes;
+  for (size_t i = 0; i < flood; ++i) bytes.push_back(static_cast<uint8_t>(i % 16));  // one-byte replies
+  Feed(store, bytes);
+  EXPECT_EQ(store.ResponseCount(), CStoreResponse::kMaxStoredPackets);
+  Bytes first;
+  ASSERT_EQ(store.TakeResponse(first), 0);
+  EXPECT_EQ(first, (Bytes{static_cast<uint8_t>(10 % 16)}));  // the ten oldest went
+}
+
 TEST(StoreResponse, PacketSplitAcrossCallsCompletesOnce) {
   CStoreResponse store;
   EXPECT_EQ(Feed(store, {0x5F, 0x41}), 1);
