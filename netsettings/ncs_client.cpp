@@ -490,13 +490,13 @@ int ForceSend(std::uint32_t address, int value) {
   return Control(address, cmd::kForceSend, &v, 1, kSocketFailed);
 }
 
-int ListUp(std::uint32_t broadcast, int seconds) {
+int ListUp(std::uint32_t broadcast, int seconds, std::stop_token stop) {
   Guard guard(Lock());
   ClientState& st = State();
   st.discovered.clear();
   CallSocket s(true);
   if (!s.ok()) return kSocketFailed;
-  const int rc = CollectReplies(s.get(), broadcast, seconds);
+  const int rc = CollectReplies(s.get(), broadcast, seconds, std::move(stop));
   if (rc < 0) return rc;
   return static_cast<int>(st.discovered.size());
 }

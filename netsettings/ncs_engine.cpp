@@ -177,7 +177,26 @@ int TransactSnmp(platform::UdpSocket& s, std::uint32_t destination, std::size_t 
   }
 }
 
-int CollectReplies(platform::UdpSocket& s, std::uint32_t destination, int seconds) {
+namespace {
+
+// Waits as WaitReadable does, but in slices when a stop can be asked for, so
+// a stop request ends the wait within one slice (reported as a time-out).
+platform::WaitResult WaitReadableUnlessStopped(platform::UdpSocket& s, microseconds limit,
+                                               const std::stop_token& stop) {
+  if (!stop.stop_possible()) return s.WaitReadable(limit);
+  constexpr microseconds kSlice = std::chrono::milliseconds(100);
+  const auto end = Clock::now() + limit;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<microseconds>(end - Clock::now());
+    if (left.count() <= 0 || stop.stop_requested()) return platform::WaitResult::kTimeout;
+    const platform::WaitResult w = s.WaitReadable(std::min(left, kSlice));
+    if (w != platform::WaitResult::kTimeout) return w;
+  }
+}
+
+}  // namespace
+
+int CollectReplies(platform::UdpSocket& s, std::uint32_t destination, int seconds, std::stop_token stop) {
   ClientState& st = State();
   const std::size_t length = BuildRequest(st.send.data(), 'P', cmd::kBasicInfo, nullptr, 0);
   const platform::Ipv4Endpoint to{BroadcastDestination(destination), st.overrides.port};
@@ -187,10 +206,11 @@ int CollectReplies(platform::UdpSocket& s, std::uint32_t destination, int second
   if (st.overrides.quietPeriod) quiet = *st.overrides.quietPeriod;
   const auto end = Clock::now() + st.overrides.maxDiscoveryDuration;
   for (;;) {
+    if (stop.stop_requested()) return kOk;  // what arrived so far stands
     if (st.discovered.size() >= st.overrides.maxDiscoveryRecords) return kOk;
     const auto left = std::chrono::duration_cast<microseconds>(end - Clock::now());
     if (left.count() <= 0) return kOk;
-    const platform::WaitResult w = s.WaitReadable(std::min(quiet, left));
+    const platform::WaitResult w = WaitReadableUnlessStopped(s, std::min(quiet, left), stop);
     if (w == platform::WaitResult::kTimeout) {
       if (quiet <= left) return kOk;   // a quiet period: the collection is complete
       continue;                        // the overall limit: checked at the top

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <vector>
 
 #include "netsettings/ncs_records.h"
@@ -88,8 +89,9 @@ int Transact(platform::UdpSocket& s, std::uint32_t destination, std::size_t leng
 // received is the reply. Reply length or a negative code.
 int TransactSnmp(platform::UdpSocket& s, std::uint32_t destination, std::size_t length);
 // Discovery: one request, then every accepted reply goes to the discovery list
-// until `seconds` (0: 5) pass without a datagram. 0 or a negative code.
-int CollectReplies(platform::UdpSocket& s, std::uint32_t destination, int seconds);
+// until `seconds` (0: 5) pass without a datagram, or until `stop` is asked
+// to stop. 0 or a negative code.
+int CollectReplies(platform::UdpSocket& s, std::uint32_t destination, int seconds, std::stop_token stop = {});
 
 // Opens the socket of one exported call, with SO_BROADCAST when asked. On
 // failure the last error is stored and false returned.

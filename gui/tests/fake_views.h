@@ -74,14 +74,17 @@ class FakeEthernetView : public IEthernetPageView {
 // A console run whose end the test decides.
 class FakeRun : public IConsoleRun {
  public:
-  explicit FakeRun(std::optional<int>* code, bool* aborted) : code_(code), aborted_(aborted) {}
+  FakeRun(std::optional<int>* code, bool* aborted, const std::u16string* reason)
+      : code_(code), aborted_(aborted), reason_(reason) {}
   std::optional<int> Poll() override { return *code_; }
   int Finish() override { return code_->value_or(-1); }
   void Abort() override { *aborted_ = true; }
+  std::u16string FailureReason() const override { return *reason_; }
 
  private:
   std::optional<int>* code_;
   bool* aborted_;
+  const std::u16string* reason_;
 };
 
 // Records every program start; runs end with `exitCode` (nullopt: still running).
@@ -97,8 +100,9 @@ class FakeLauncher : public IConsoleLauncher {
     }
     calls.push_back(line);
     if (!startable) return nullptr;
-    return std::make_unique<FakeRun>(&exitCode, &aborted);
+    return std::make_unique<FakeRun>(&exitCode, &aborted, &reason);
   }
+  std::u16string reason;  // what the runs say on standard error
   std::vector<std::filesystem::path> programs;
   std::vector<std::string> calls;
   std::optional<int> exitCode = 0;
@@ -117,7 +121,7 @@ class FakePortSource : public IPortSource {
 
 class FakeFinder : public INetworkFinder {
  public:
-  std::vector<std::u16string> FindPrinters() override {
+  std::vector<std::u16string> FindPrinters(std::stop_token) override {
     ++searches;
     std::vector<std::u16string> out;
     for (auto& a : printers) out.push_back(Wide(a));
