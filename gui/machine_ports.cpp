@@ -12,12 +12,14 @@ namespace {
 
 std::u16string U16(const std::string& s) { return platform::Utf8ToUtf16(s); }
 
-// A link stands for its target: show both ("/tmp/dos/com5 -> /dev/pts/3").
+// A link stands for its target: the device, then the link's name
+// ("/dev/ttyUSB3 (link com5)").
 std::string DeviceText(const std::string& device) {
   std::error_code ec;
   if (!std::filesystem::is_symlink(device, ec)) return device;
   const auto target = std::filesystem::canonical(device, ec);
-  return ec ? device : device + " -> " + target.string();
+  if (ec) return device;
+  return target.string() + " (link " + std::filesystem::path(device).filename().string() + ")";
 }
 
 PortDetails DetailsOf(const std::string& device, const std::string& product, platform::DeviceAccess kind) {

@@ -38,13 +38,21 @@ class ComboList : public IListControl {
 };
 
 // Keeps `line` (and the box's own tooltip) showing the details of the row
-// chosen in `box`, on one line.
+// chosen in `box`: the device and product on the first line, whether it may
+// be opened (and the fix) on the second. A label without word wrap has room
+// for these two lines only: each is cut to its width, the tooltip has all.
 inline void ShowDetailsOfCurrent(QComboBox* box, QLabel* line) {
   QObject::connect(box, &QComboBox::currentIndexChanged, line, [box, line](int index) {
     const QString detail = index < 0 ? QString() : box->itemData(index, Qt::ToolTipRole).toString();
     box->setToolTip(detail);
-    line->setText(QString(detail).replace(QLatin1Char('\n'), QStringLiteral("  \u00b7  ")));
     line->setToolTip(detail);
+    QStringList lines = detail.split(QLatin1Char('\n'));
+    // device, product, access: the first two share a line.
+    if (lines.size() == 3) lines = QStringList{lines[0] + QStringLiteral("  \u00b7  ") + lines[1], lines[2]};
+    if (!line->wordWrap()) {
+      for (QString& l : lines) l = line->fontMetrics().elidedText(l, Qt::ElideRight, line->width());
+    }
+    line->setText(lines.join(QLatin1Char('\n')));
   });
 }
 

@@ -39,10 +39,10 @@ QComboBox* NewDropDown(QWidget* parent, const DialogUnits& du, double x, double 
 
 // The line under a port list that tells about the chosen port: its device,
 // product and whether the user may open it.
-QLabel* NewDetailsLine(QWidget* parent, const DialogUnits& du, QComboBox* box, double y, double h) {
+QLabel* NewDetailsLine(QWidget* parent, const DialogUnits& du, QComboBox* box, double y, double h, bool wrap) {
   auto* line = new QLabel(parent);
   line->setObjectName(box->objectName() + QStringLiteral("Details"));
-  line->setWordWrap(true);
+  line->setWordWrap(wrap);
   line->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   line->setTextInteractionFlags(Qt::TextSelectableByMouse);
   QFont small = line->font();
@@ -92,7 +92,7 @@ class ComPage : public IComPageView {
     NewLabel(page, u, text::kDataBitLabel, 6, 72, 26, 8);
     dataBits = NewDropDown(page, u, 90, 69, 60);
     port->setObjectName(QStringLiteral("comPort"));
-    details = NewDetailsLine(page, u, port, 84, 18);
+    details = NewDetailsLine(page, u, port, 84, 18, false);
     portList = ComboList(port);
     baudList = ComboList(baud);
     parityList = ComboList(parity);
@@ -116,7 +116,7 @@ class PortListPage : public IPortListPageView {
     NewLabel(page, page->Units(), text::kPortLabel, 6, 9, 13, 8);
     port = NewDropDown(page, page->Units(), 90, 6, 60);
     port->setObjectName(QString::fromLatin1(name));
-    details = NewDetailsLine(page, page->Units(), port, 27, 40);
+    details = NewDetailsLine(page, page->Units(), port, 27, 48, true);
     portList = ComboList(port);
   }
   void ShowPage(bool show) override { page->setVisible(show); }
