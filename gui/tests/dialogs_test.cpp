@@ -118,6 +118,23 @@ TEST(SelectPortDialog, SearchRunsWhileTheButtonsAreOffAndFillsTheRows) {
   EXPECT_TRUE(f.h.view.ok);
 }
 
+TEST(SelectPortDialog, CancelDuringASearchStopsIt) {
+  SelectFixture f;
+  f.finder.printers = {"127.0.0.5"};
+  f.finder.untilStopped = true;
+  f.Open();
+  f.dlg.OnKindClicked(CSelectPortDlg::kPageEthernet);
+  f.dlg.OnSearch();
+  ASSERT_TRUE(f.dlg.Busy());
+  PollUntil([] {}, [&] { return f.finder.searches.load() > 0; });
+  const auto start = std::chrono::steady_clock::now();
+  f.dlg.OnCancel();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+  EXPECT_FALSE(f.dlg.Busy());
+  EXPECT_TRUE(f.h.view.ended);
+  EXPECT_FALSE(f.h.view.endedOk);
+}
+
 TEST(SelectPortDialog, SearchThatFindsNothingKeepsOkAndTestOff) {
   SelectFixture f;
   f.src.com = {1};

@@ -2,9 +2,12 @@
 // Fakes of the views, the console runner and the port sources for the
 // dialogs' logic.
 
+#include <atomic>
+#include <chrono>
 #include <deque>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "gui/config_port.h"
@@ -121,14 +124,19 @@ class FakePortSource : public IPortSource {
 
 class FakeFinder : public INetworkFinder {
  public:
-  std::vector<std::u16string> FindPrinters(std::stop_token) override {
+  std::vector<std::u16string> FindPrinters(std::stop_token stop) override {
     ++searches;
+    // A search that would not end by itself: only a stop request ends it.
+    for (int i = 0; untilStopped && i < 3000 && !stop.stop_requested(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     std::vector<std::u16string> out;
     for (auto& a : printers) out.push_back(Wide(a));
     return out;
   }
   std::vector<std::string> printers;
-  int searches = 0;
+  std::atomic<int> searches = 0;
+  bool untilStopped = false;
 };
 
 class FakeSelectView : public ISelectPortView {

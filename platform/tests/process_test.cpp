@@ -4,7 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <thread>
+
+#include <unistd.h>
+
+#include "platform/signals.h"
 
 namespace tw::platform {
 namespace {
@@ -42,6 +47,24 @@ TEST(ChildProcessErrorOutput, TerminateAsksFirstThenForces) {
   auto stubborn = ChildProcess::Start("/bin/sh", {"-c", "trap '' TERM; while :; do sleep 0.05; done"});
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_EQ(stubborn.Terminate(std::chrono::milliseconds(300)), 128 + 9);
+}
+
+// The stop request of this process: a signal sets it, a sleep ends early.
+TEST(StopRequests, SignalEndsTheSleep) {
+  WatchStopRequests();
+  ResetStopRequest();
+  EXPECT_FALSE(StopRequested());
+  EXPECT_FALSE(SleepUnlessStopped(20));
+  std::thread signaller([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    kill(getpid(), SIGHUP);
+  });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(SleepUnlessStopped(20000));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  signaller.join();
+  EXPECT_TRUE(StopRequested());
+  ResetStopRequest();
 }
 #endif
 
