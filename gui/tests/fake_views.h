@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "gui/config_port.h"
@@ -22,7 +23,9 @@ inline std::u16string Wide(const std::string& s) { return std::u16string(s.begin
 
 class FakeList : public IListControl {
  public:
-  void Clear() override { rows.clear(), selected = -1; }
+  void Clear() override { rows.clear(), details.clear(), selected = -1; }
+  void SetDetail(int index, const std::u16string& d) override { details[index] = Narrow(d); }
+  std::map<int, std::string> details;
   void Add(const std::u16string& text) override { rows.push_back(text); }
   int Count() const override { return static_cast<int>(rows.size()); }
   int Selected() const override { return selected; }
@@ -118,6 +121,11 @@ class FakePortSource : public IPortSource {
   std::vector<int> ComPortNumbers() override { return com; }
   std::vector<int> LptPortNumbers() override { return lpt; }
   std::vector<UsbMember> UsbMembers(int usbClass) override { return usb[usbClass]; }
+  PortDetails Details(int kind, int number, int usbClass) override {
+    auto it = details.find({kind, number, usbClass});
+    return it == details.end() ? PortDetails{} : it->second;
+  }
+  std::map<std::tuple<int, int, int>, PortDetails> details;
   std::vector<int> com, lpt;
   std::map<int, std::vector<UsbMember>> usb;
 };
