@@ -12,6 +12,17 @@ std::string JoinGroupFix(const std::string& group) {
   return "members of group " + group + " may open it: sudo usermod -aG " + group + " $USER, then log in again";
 }
 
+// The group that such devices belong to on Linux (what the judgement is
+// about, on whatever system it runs).
+std::string UsualGroup(DeviceAccess kind) {
+  switch (kind) {
+    case DeviceAccess::kSerial: return "dialout";
+    case DeviceAccess::kParallel:
+    case DeviceAccess::kUsbPrinter: return "lp";
+    default: return {};
+  }
+}
+
 // No group may open the node: what would make one, by kind of port.
 std::string NoGroupFix(const std::string& node, DeviceAccess kind) {
   if (kind == DeviceAccess::kUsbVendor ||
@@ -21,7 +32,7 @@ std::string NoGroupFix(const std::string& node, DeviceAccess kind) {
     return fix + "the udev rule 70-trimsense.rules of the package is missing (it gives group lp and the user at "
                  "the seat access); install it and plug the printer in again";
   }
-  const std::string group = AccessGroupFor(kind, 13 /* EACCES */);
+  const std::string group = UsualGroup(kind);
   if (group.empty()) return "only its owner may open it";
   return "only its owner may open it; a udev rule with GROUP=\"" + group + "\", MODE=\"0660\" lets group " + group +
          " open it";
