@@ -249,7 +249,9 @@ class GuiViewTest : public QObject {
       QVERIFY(row >= 0);
       ports->setCurrentIndex(row);
       const QString tip = ports->itemData(row, Qt::ToolTipRole).toString();
-      QVERIFY2(tip.contains(QString::fromStdString((dir / "dos" / "com5").string())), qPrintable(tip));
+      // The device the link leads to, then the link's name.
+      QVERIFY2(tip.startsWith(QString::fromStdString((dir / "ttyOpen").string()) + QStringLiteral(" (link com5)")),
+               qPrintable(tip));
       QVERIFY2(tip.contains(QStringLiteral("may be opened")), qPrintable(tip));
       auto* line = d->findChild<QLabel*>(QStringLiteral("comPortDetails"));
       QVERIFY(line);
