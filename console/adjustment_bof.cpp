@@ -42,22 +42,26 @@ int32_t CAdjustmentBOF::WaitReady() {
     if (port_->Write(query.data(), static_cast<uint32_t>(query.size()), &written, kIoTimeoutMs) != 0) return 3;
     if (port_->Read(reply_, kIoTimeoutMs) != 0) return 3;
     if (commands::IsReadyReply(reply_)) return 0;
+    if (console_.StopRequested()) return kStopped;
     if (attempt < kReadyAttempts) console_.Sleep(kReadyRetryPauseMs);
   }
   return 3;
 }
 
 // The steps between the opening and the closing frame; the first failure ends
-// them and is the run's result.
+// them and is the run's result. A stop request ends them after the step under
+// way, before the threshold is written.
 int32_t CAdjustmentBOF::FramedExchange() {
   int32_t result = SendFrame(commands::kFrameOpen);
   if (result != 0) return result;
   console_.Print(".");
+  if (console_.StopRequested()) return kStopped;
 
   uint16_t level = 0;
   result = ReadLevel(level);
   if (result != 0) return result;
   console_.Print(".");
+  if (console_.StopRequested()) return kStopped;
 
   const uint8_t threshold = commands::ThresholdForLevel(level);
   console_.Print(".");
@@ -78,7 +82,7 @@ int32_t CAdjustmentBOF::Run(IPortwire* port) {
 
   DrainPort(*port_, reply_);
 
-  int32_t result = WaitReady();
+  int32_t result = console_.StopRequested() ? kStopped : WaitReady();
   if (result == 0) {
     console_.Print(".");
     result = FramedExchange();

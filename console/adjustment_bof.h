@@ -10,9 +10,12 @@ namespace tw::console {
 
 // Results: 0 every frame written; 3 the printer never became ready, or a write
 // or read failed, or the level reply had an unexpected form (the closing frame
-// is still sent once the exchange was opened); 5 no port given.
+// is still sent once the exchange was opened), or the program was asked to
+// end (the exchange under way is finished and closed first); 5 no port given.
 class CAdjustmentBOF {
  public:
+  static constexpr int32_t kStopped = 3;
+
   explicit CAdjustmentBOF(IConsole& console) : console_(console) {}
   virtual ~CAdjustmentBOF() = default;
 

@@ -1,9 +1,9 @@
 #include "console/console_io.h"
 
-#include <chrono>
 #include <cstdio>
-#include <thread>
 #include <vector>
+
+#include "platform/signals.h"
 
 namespace tw::console {
 
@@ -33,8 +33,10 @@ void CStdConsole::WriteError(const std::string& line) {
   std::fflush(stderr);
 }
 
-void CStdConsole::Sleep(int milliseconds) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
+CStdConsole::CStdConsole() { platform::WatchStopRequests(); }
+
+void CStdConsole::Sleep(int milliseconds) { platform::SleepUnlessStopped(milliseconds); }
+
+bool CStdConsole::StopRequested() { return platform::StopRequested(); }
 
 }  // namespace tw::console

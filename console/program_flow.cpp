@@ -14,6 +14,7 @@ int32_t WaitPrinterReconnect(IPortwire& port, const PortSettings& settings, ICon
 
   int32_t result = 0;
   for (int attempt = 0; attempt < kReconnectAttempts; ++attempt) {
+    if (console.StopRequested()) return kExitCommunication;
     result = port.Open(&settings);
     if (result == 0) {
       CTestManager test(console);
@@ -62,7 +63,9 @@ int RunOpened(IPortwireLibrary& library, const PortSettings& settings, bool test
   // Whether the printer comes back in time is reported by text only: the
   // adjustment itself has succeeded.
   WaitPrinterReconnect(library, settings, console);
-  return kExitSuccess;
+  // Asked to end while waiting for the printer: it has its threshold, but the
+  // run did not see it back.
+  return console.StopRequested() ? kExitCommunication : kExitSuccess;
 }
 
 }  // namespace
@@ -78,7 +81,9 @@ int RunTrimsense(int argc, char** argv, IPortwireLibrary& library, IConsole& con
 
   int result;
   console.Print(".");
-  if (!library.Load()) {
+  if (console.StopRequested()) {
+    result = kExitCommunication;
+  } else if (!library.Load()) {
     console.Print("port open error\n");
     console.WriteError(library.WhyNotOpened(settings));
     result = kExitPortOpenError;
@@ -95,6 +100,8 @@ int RunTrimsense(int argc, char** argv, IPortwireLibrary& library, IConsole& con
   }
 
   if (library.IsLoaded()) library.ReleasePort();
+  // Said once, for the person at the console and for the front end's details.
+  if (console.StopRequested()) console.WriteError(kStoppedReason);
   console.Print(".");
   console.Print("exit\n");
   return result;

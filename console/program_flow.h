@@ -19,6 +19,12 @@ inline constexpr int kResetWaitMs = 3000;
 inline constexpr int kReconnectAttempts = 20;
 inline constexpr int kReconnectPauseMs = 500;
 
+// The line on standard error of a run that was asked to end (a signal, the
+// front end closing). The run then ends with kExitCommunication once the
+// exchange under way is finished, the maintenance exchange closed and the port
+// closed.
+inline constexpr const char* kStoppedReason = "Trimsense: stopped on request; the port was closed";
+
 // Parses the options, opens the port through `library`, runs the communication
 // test and the adjustment, waits for the printer to come back, and returns the
 // exit code. Nothing is loaded when the options are unusable.

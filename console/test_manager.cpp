@@ -26,6 +26,7 @@ int32_t CTestManager::Run(IPortwire* port) {
 }
 
 int32_t CTestManager::Exchange() {
+  if (console_.StopRequested()) return kStopped;
   DrainPort(*port_, reply_);
 
   // Best effort: a printer that ignores the clear still gets tested.
@@ -36,9 +37,11 @@ int32_t CTestManager::Exchange() {
         port_->Read(reply_, kTestTimeoutMs) == 0) {
       break;
     }
+    if (console_.StopRequested()) break;
     console_.Sleep(kClearRetryPauseMs);
   }
   console_.Print(".");
+  if (console_.StopRequested()) return kStopped;
 
   uint32_t written = 0;
   const auto& model = commands::kModelQuery;
@@ -51,6 +54,7 @@ int32_t CTestManager::Exchange() {
   if (reply_.size() < kModelReplyMinSize) return 3;
   if (reply_[3] != kServedModelMark) return 6;
   console_.Print(".");
+  if (console_.StopRequested()) return kStopped;
 
   const auto& second = commands::kSecondQuery;
   result = port_->Write(second.data(), static_cast<uint32_t>(second.size()), &written, kTestTimeoutMs);

@@ -7,9 +7,13 @@
 namespace tw::console {
 
 // Results: 0 passed; 3 a write or read failed or the model reply was too
-// short; 6 another model answered; 5 no port given.
+// short, or the program was asked to end; 6 another model answered; 5 no port
+// given.
 class CTestManager {
  public:
+  // The result when the program was asked to end before the test was through.
+  static constexpr int32_t kStopped = 3;
+
   explicit CTestManager(IConsole& console) : console_(console) {}
   virtual ~CTestManager() = default;
 

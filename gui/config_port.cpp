@@ -63,9 +63,9 @@ void CConfigPortBase::RefreshPorts() { ShowFoundPorts(FindPorts()); }
 
 bool CConfigPortBase::HasSelectablePort() { return !found_.empty(); }
 
-std::vector<PortEntry> CConfigPortBase::FindPorts() {
+std::vector<PortEntry> CConfigPortBase::FindPorts(std::stop_token stop) {
   std::vector<PortEntry> found;
-  if (enumPort_) enumPort_->EnumPorts(GetPortKind(), found);
+  if (enumPort_) enumPort_->EnumPorts(GetPortKind(), found, std::move(stop));
   return found;
 }
 
@@ -91,6 +91,7 @@ void CConfigCOM::FillControls() {
   int match = -1;
   for (std::size_t i = 0; i < found_.size(); ++i) {
     ports.Add(found_[i].name);
+    ports.SetDetail(static_cast<int>(i), DescribePortDetails(found_[i].details));
     if (match < 0 && !entry_.name.empty() && found_[i].name == entry_.name) match = static_cast<int>(i);
   }
   if (match >= 0) {
@@ -126,7 +127,10 @@ void CConfigPortList::FillControls() {
   if (!view_) return;
   IListControl& ports = view_->PortList();
   ports.Clear();
-  for (const auto& e : found_) ports.Add(e.name);
+  for (std::size_t i = 0; i < found_.size(); ++i) {
+    ports.Add(found_[i].name);
+    ports.SetDetail(static_cast<int>(i), DescribePortDetails(found_[i].details));
+  }
   ports.Select(0);
 }
 

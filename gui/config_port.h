@@ -31,7 +31,8 @@ class IConfigPort {
   // RefreshPorts in two halves, so a window can keep answering while a slow
   // search runs: FindPorts touches no control and may run on a worker thread
   // (one at a time); ShowFoundPorts then runs on the window's thread.
-  virtual std::vector<PortEntry> FindPorts() = 0;
+  // A stop request on `stop` ends a slow search early (the dialog closes).
+  virtual std::vector<PortEntry> FindPorts(std::stop_token stop = {}) = 0;
   virtual void ShowFoundPorts(std::vector<PortEntry> found) = 0;
 };
 
@@ -97,7 +98,7 @@ class CConfigPortBase : public IConfigPort {
   void ShowPage(int command) override;
   void RefreshPorts() override;
   bool HasSelectablePort() override;
-  std::vector<PortEntry> FindPorts() override;
+  std::vector<PortEntry> FindPorts(std::stop_token stop = {}) override;
   void ShowFoundPorts(std::vector<PortEntry> found) override;
 
   // The page's window has been created and its view attached: fill its lists.

@@ -19,8 +19,10 @@ class PlatformRun : public IConsoleRun {
   explicit PlatformRun(platform::ChildProcess child) : child_(std::move(child)) {}
   std::optional<int> Poll() override { return child_.Poll(); }
   int Finish() override { return child_.Wait(); }
-  // The console program gets a moment to close its port before it is ended.
-  void Abort() override { child_.Terminate(std::chrono::milliseconds(2000)); }
+  // The console program gets a moment to close the printer's exchange and its
+  // port before it is ended.
+  void Abort() override { child_.Terminate(std::chrono::milliseconds(kAbortGraceMs)); }
+  std::u16string FailureReason() const override { return LastErrorLine(child_.ErrorOutput()); }
 
  private:
   platform::ChildProcess child_;
@@ -32,7 +34,7 @@ class ProcessLauncher : public IConsoleLauncher {
                                       const std::vector<std::u16string>& args) override {
     std::vector<std::string> narrow;
     for (const auto& a : args) narrow.push_back(platform::Utf16ToUtf8(a));
-    auto child = platform::ChildProcess::Start(program, narrow);
+    auto child = platform::ChildProcess::Start(program, narrow, /*captureError=*/true);
     if (!child.IsRunning()) return nullptr;
     return std::make_unique<PlatformRun>(std::move(child));
   }
@@ -126,6 +128,25 @@ std::unique_ptr<IConsoleRun> CCUIManager::StartAdjustment(const PortEntry& entry
 
 std::unique_ptr<IConsoleRun> CCUIManager::StartCommunicationTest(const PortEntry& entry) {
   return StartConsoleTool(CommunicationTestCommandLine(entry));
+}
+
+std::u16string LastErrorLine(const std::string& errorOutput) {
+  std::size_t end = errorOutput.size();
+  while (end > 0 && (errorOutput[end - 1] == '\n' || errorOutput[end - 1] == '\r' || errorOutput[end - 1] == ' ')) {
+    --end;
+  }
+  if (end == 0) return {};
+  const std::size_t newline = errorOutput.rfind('\n', end - 1);
+  const std::size_t from = newline == std::string::npos ? 0 : newline + 1;
+  const std::string_view text = std::string_view(errorOutput).substr(from, end - from);
+  std::u16string line;
+  if (!platform::TryUtf8ToUtf16(text, line)) {
+    // Not UTF-8: keep the plain ASCII part rather than show garbage.
+    line.clear();
+    for (const char c : text) line.push_back(static_cast<unsigned char>(c) < 0x80 ? char16_t(c) : u'?');
+  }
+  if (line.size() > kMaxReasonLength) line.resize(kMaxReasonLength);
+  return line;
 }
 
 std::vector<std::u16string> SplitCommandLine(const std::u16string& commandLine) {

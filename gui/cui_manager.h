@@ -33,9 +33,22 @@ class IConsoleRun {
   virtual std::optional<int> Poll() = 0;
   // Waits without a time limit for the end; the exit code.
   virtual int Finish() = 0;
-  // Ends the program before its time (the window is closing) and collects it.
+  // Ends the program before its time (the window is closing) and collects it:
+  // it is asked to end first and gets kAbortGraceMs to close its port.
   virtual void Abort() = 0;
+  // Once ended: the console program's own one-line reason from its standard
+  // error (the last line it wrote there), empty when it gave none. Only ever
+  // shown as the details of a failure; standard output is never read.
+  virtual std::u16string FailureReason() const { return {}; }
 };
+
+// How long a console program asked to end may take before it is killed.
+constexpr int kAbortGraceMs = 2000;
+
+// The last non-empty line of `errorOutput` (line ends and trailing blanks
+// dropped, at most kMaxReasonLength characters), as UTF-16.
+std::u16string LastErrorLine(const std::string& errorOutput);
+constexpr std::size_t kMaxReasonLength = 500;
 
 // Starts programs: the platform's process service in the product, a fake in
 // tests. nullptr when the program cannot be started.

@@ -9,8 +9,8 @@
 
 namespace tw::gui {
 
-int DiscoverPrinters() {
-  return ncs::ListUp(platform::Ipv4Address(255, 255, 255, 255), kDiscoveryQuietSeconds);
+int DiscoverPrinters(std::stop_token stop) {
+  return ncs::ListUp(platform::Ipv4Address(255, 255, 255, 255), kDiscoveryQuietSeconds, std::move(stop));
 }
 
 int GetDiscoveredDevice(int index, ncs::DiscoverySummary* summary) { return ncs::GetNIC(index, summary); }
@@ -19,10 +19,10 @@ namespace {
 
 class DiscoveryFinder : public INetworkFinder {
  public:
-  std::vector<std::u16string> FindPrinters() override {
+  std::vector<std::u16string> FindPrinters(std::stop_token stop) override {
     std::vector<std::u16string> found;
     ncs::WinsockStartup();
-    const int count = DiscoverPrinters();
+    const int count = DiscoverPrinters(std::move(stop));
     // An error lists nothing, not even what arrived before it.
     for (int i = 0; i < count; ++i) {
       ncs::DiscoverySummary s{};

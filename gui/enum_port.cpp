@@ -12,7 +12,7 @@ std::u16string Widen(const char* s) {
   return out;
 }
 
-void AppendNumbered(std::vector<PortEntry>& list, std::vector<int> numbers, int kind) {
+void AppendNumbered(std::vector<PortEntry>& list, std::vector<int> numbers, int kind, IPortSource& source) {
   std::sort(numbers.begin(), numbers.end());
   numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
   for (int n : numbers) {
@@ -21,6 +21,7 @@ void AppendNumbered(std::vector<PortEntry>& list, std::vector<int> numbers, int 
     e.kind = kind;
     e.number = n;
     e.name = PortName(kind, n);
+    e.details = source.Details(kind, n, 0);
     list.push_back(std::move(e));
   }
 }
@@ -48,7 +49,22 @@ std::u16string PortName(int kind, int number, int usbClass) {
 CEnumPort::CEnumPort(IPortSource* ports, INetworkFinder* network)
     : ports_(ports ? ports : &MachinePortSource()), network_(network ? network : &NetworkDiscoveryFinder()) {}
 
-int CEnumPort::EnumPorts(int kind, std::vector<PortEntry>& list) {
+std::u16string DescribePortDetails(const PortDetails& d) {
+  std::u16string text = d.device;
+  if (!d.product.empty()) text += (text.empty() ? u"" : u"\n") + d.product;
+  if (text.empty()) return text;
+  if (d.mayOpen) {
+    text += u"\nmay be opened";
+  } else {
+    text += u"\ncannot be opened";
+    if (!d.fix.empty()) text += u": " + d.fix;
+  }
+  return text;
+}
+
+int CEnumPort::EnumPorts(int kind, std::vector<PortEntry>& list) { return EnumPorts(kind, list, {}); }
+
+int CEnumPort::EnumPorts(int kind, std::vector<PortEntry>& list, std::stop_token stop) {
   list.clear();
   switch (kind) {
     case kPortSerial:
@@ -61,7 +77,7 @@ int CEnumPort::EnumPorts(int kind, std::vector<PortEntry>& list) {
       EnumUsbPorts(list);
       break;
     case kPortNetwork:
-      EnumNetworkPorts(list);
+      EnumNetworkPorts(list, std::move(stop));
       break;
     default:
       break;
@@ -70,11 +86,11 @@ int CEnumPort::EnumPorts(int kind, std::vector<PortEntry>& list) {
 }
 
 void CEnumPort::EnumComPorts(std::vector<PortEntry>& list) {
-  AppendNumbered(list, ports_->ComPortNumbers(), kPortSerial);
+  AppendNumbered(list, ports_->ComPortNumbers(), kPortSerial, *ports_);
 }
 
 void CEnumPort::EnumLptPorts(std::vector<PortEntry>& list) {
-  AppendNumbered(list, ports_->LptPortNumbers(), kPortParallel);
+  AppendNumbered(list, ports_->LptPortNumbers(), kPortParallel, *ports_);
 }
 
 void CEnumPort::EnumUsbPorts(std::vector<PortEntry>& list) {
@@ -91,13 +107,14 @@ void CEnumPort::EnumUsbPorts(std::vector<PortEntry>& list) {
       e.name = PortName(kPortUsb, e.number, usbClass);
       e.usbClass = usbClass;
       e.detail = m.path;
+      e.details = ports_->Details(kPortUsb, e.number, usbClass);
       list.push_back(std::move(e));
     }
   }
 }
 
-void CEnumPort::EnumNetworkPorts(std::vector<PortEntry>& list) {
-  for (auto& address : network_->FindPrinters()) {
+void CEnumPort::EnumNetworkPorts(std::vector<PortEntry>& list, std::stop_token stop) {
+  for (auto& address : network_->FindPrinters(std::move(stop))) {
     PortEntry e;
     e.kind = kPortNetwork;
     e.detail = std::move(address);

@@ -3,6 +3,7 @@
 // and parallel ports by their names, USB printers by interface class, network
 // printers by the UDP discovery (discovery.h).
 
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -33,7 +34,18 @@ class IPortSource {
   virtual std::vector<int> LptPortNumbers() = 0;
   // Members of the USB interface class kUsbVendorClass or kUsbPrinterClass.
   virtual std::vector<UsbMember> UsbMembers(int usbClass) = 0;
+  // What to show beside a port just listed by the calls above (for USB,
+  // `number` is the member index + 1 within `usbClass`). Empty when unknown.
+  virtual PortDetails Details(int kind, int number, int usbClass) {
+    (void)kind, (void)number, (void)usbClass;
+    return {};
+  }
 };
+
+// The details as the lists show them: the device, the product name and
+// whether the user may open it (with the fix when not), one per line; empty
+// when nothing is known.
+std::u16string DescribePortDetails(const PortDetails& details);
 
 // The platform's ports.
 IPortSource& MachinePortSource();
@@ -43,7 +55,8 @@ IPortSource& MachinePortSource();
 class INetworkFinder {
  public:
   virtual ~INetworkFinder() = default;
-  virtual std::vector<std::u16string> FindPrinters() = 0;
+  // A stop request on `stop` ends the search early with what it found.
+  virtual std::vector<std::u16string> FindPrinters(std::stop_token stop = {}) = 0;
 };
 
 // The discovery of discovery.h.
@@ -55,6 +68,11 @@ class IEnumPort {
   // Empties `list` and fills it with the ports of `kind`; any other kind
   // leaves it empty. The number of entries.
   virtual int EnumPorts(int kind, std::vector<PortEntry>& list) = 0;
+  // The same; a slow search (the network's) ends early on a stop request.
+  virtual int EnumPorts(int kind, std::vector<PortEntry>& list, std::stop_token stop) {
+    (void)stop;
+    return EnumPorts(kind, list);
+  }
 };
 
 class CEnumPort : public IEnumPort {
@@ -62,11 +80,12 @@ class CEnumPort : public IEnumPort {
   // Both sources default to the machine's own (not owned).
   explicit CEnumPort(IPortSource* ports = nullptr, INetworkFinder* network = nullptr);
   int EnumPorts(int kind, std::vector<PortEntry>& list) override;
+  int EnumPorts(int kind, std::vector<PortEntry>& list, std::stop_token stop) override;
 
   void EnumComPorts(std::vector<PortEntry>& list);
   void EnumLptPorts(std::vector<PortEntry>& list);
   void EnumUsbPorts(std::vector<PortEntry>& list);
-  void EnumNetworkPorts(std::vector<PortEntry>& list);
+  void EnumNetworkPorts(std::vector<PortEntry>& list, std::stop_token stop = {});
 
  private:
   IPortSource* ports_;

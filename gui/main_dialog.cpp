@@ -43,10 +43,11 @@ void CTrimsenseDlg::Poll() {
   if (!run_) return;
   const auto code = run_->Poll();
   if (!code) return;
+  const std::u16string reason = run_->FailureReason();
   run_.reset();
   view_.SetPolling(false);
   view_.SetWaitCursor(false);
-  view_.ShowMessage(AdjustmentResultMessage(*code));
+  view_.ShowMessage(AdjustmentResultMessage(*code, reason));
   view_.EnableSelectPort(true);
   view_.EnableAdjustment(true);
 }

@@ -22,7 +22,20 @@ MessageBoxSpec ResultMessage(int exitCode, const char16_t* title, const char16_t
   return m;
 }
 
+MessageBoxSpec WithReason(MessageBoxSpec m, int exitCode, const std::u16string& reason) {
+  if (exitCode != kExitSuccess) m.details = reason;
+  return m;
+}
+
 }  // namespace
+
+MessageBoxSpec AdjustmentResultMessage(int exitCode, const std::u16string& reason) {
+  return WithReason(AdjustmentResultMessage(exitCode), exitCode, reason);
+}
+
+MessageBoxSpec CommunicationTestResultMessage(int exitCode, const std::u16string& reason) {
+  return WithReason(CommunicationTestResultMessage(exitCode), exitCode, reason);
+}
 
 MessageBoxSpec AdjustmentResultMessage(int exitCode) {
   return ResultMessage(exitCode, text::kAdjustmentTitle, text::kAdjustmentDone);

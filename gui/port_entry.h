@@ -26,6 +26,18 @@ constexpr std::int32_t kParityNone = 1;
 constexpr std::int32_t kParityEven = 2;
 constexpr std::int32_t kParityOdd = 3;
 
+// What the port lists show beside a port's name, so a technician can tell
+// which COM number is the adapter just plugged in and whether it will open.
+// Not part of the choice: the console program's options never use it.
+struct PortDetails {
+  std::u16string device;   // device node or path ("/dev/ttyUSB0", a link, "\\.\COM3"); empty: unknown
+  std::u16string product;  // product name, when the system knows one
+  bool mayOpen = true;     // the user may open the device
+  std::u16string fix;      // when not: what grants access (group, udev rule, usblp)
+
+  bool operator==(const PortDetails&) const = default;
+};
+
 // A value type: copied whole. An empty entry has kind 0, every number 0 and
 // both texts empty.
 struct PortEntry {
@@ -37,6 +49,7 @@ struct PortEntry {
   std::int32_t dataBits = 0;  // serial only: 7 or 8
   std::int32_t usbClass = 0;  // USB only: kUsbVendorClass or kUsbPrinterClass
   std::u16string detail;      // USB: device path; network list rows: "a.b.c.d"
+  PortDetails details;        // shown beside the name in the port lists (serial, parallel, USB)
 
   bool operator==(const PortEntry&) const = default;
 };

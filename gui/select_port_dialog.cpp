@@ -9,6 +9,7 @@ CSelectPortDlg::CSelectPortDlg(IEnumPort* enumPort)
 
 CSelectPortDlg::~CSelectPortDlg() {
   if (run_) run_->Abort();
+  searchStop_.request_stop();
   if (search_.valid()) search_.wait();
 }
 
@@ -69,7 +70,8 @@ void CSelectPortDlg::OnSearch() {
   if (Busy()) return;
   SetBusy(true);
   IConfigPort* page = Shown();
-  search_ = std::async(std::launch::async, [page] { return page->FindPorts(); });
+  searchStop_ = std::stop_source();
+  search_ = std::async(std::launch::async, [page, stop = searchStop_.get_token()] { return page->FindPorts(stop); });
 }
 
 void CSelectPortDlg::OnCommunicationTest() {
@@ -92,10 +94,11 @@ void CSelectPortDlg::Poll() {
   if (run_) {
     const auto code = run_->Poll();
     if (!code) return;
+    const std::u16string reason = run_->FailureReason();
     run_.reset();
     SetBusy(false);
     // The result changes nothing in the dialog: neither the entry nor the page.
-    if (view_) view_->ShowMessage(CommunicationTestResultMessage(*code));
+    if (view_) view_->ShowMessage(CommunicationTestResultMessage(*code, reason));
     if (view_) view_->EnableSearch(true);
     EnableChoiceButtons(true);
   }
@@ -113,8 +116,11 @@ void CSelectPortDlg::OnCancel() {
     run_->Abort();
     run_.reset();
   }
-  // A search cannot be broken off; it ends after its quiet period.
-  if (search_.valid()) search_.get();
+  // A search is told to stop and ends within a tenth of a second.
+  if (search_.valid()) {
+    searchStop_.request_stop();
+    search_.get();
+  }
   if (view_) {
     view_->SetPolling(false);
     view_->SetWaitCursor(false);

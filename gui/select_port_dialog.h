@@ -11,6 +11,7 @@
 #include <array>
 #include <future>
 #include <memory>
+#include <stop_token>
 
 #include "gui/config_port.h"
 #include "gui/cui_manager.h"
@@ -67,8 +68,9 @@ class CSelectPortDlg : private IDialogButtons {
   void OnSearch();
   void OnCommunicationTest();
   void OnOk();
-  // Cancel, the close box or Escape. An operation under way is finished
-  // first: a console program run is ended, a search is waited for.
+  // Cancel, the close box or Escape. An operation under way is ended first:
+  // a console program run is asked to end (and killed after its grace
+  // period), a search is stopped at its next tenth of a second.
   void OnCancel();
   // Finishes the operation under way once it has ended.
   void Poll();
@@ -93,6 +95,7 @@ class CSelectPortDlg : private IDialogButtons {
   PortEntry entry_;
   std::unique_ptr<IConsoleRun> run_;
   std::future<std::vector<PortEntry>> search_;
+  std::stop_source searchStop_;
 };
 
 }  // namespace tw::gui

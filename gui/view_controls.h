@@ -23,6 +23,9 @@ class IListControl {
   // Selects a row (-1: none); an index out of range selects nothing.
   virtual void Select(int index) = 0;
   virtual std::u16string Text(int index) const = 0;
+  // What the view may show about a row beside its text (a tooltip, a second
+  // column); the row's text stays as it is. Views without room ignore it.
+  virtual void SetDetail(int index, const std::u16string& detail) { (void)index, (void)detail; }
 };
 
 }  // namespace tw::gui

@@ -490,7 +490,7 @@ int ForceSend(std::uint32_t address, int value) {
   return Control(address, cmd::kForceSend, &v, 1, kSocketFailed);
 }
 
-int ListUp(std::uint32_t broadcast, int seconds) {
+int ListUp(std::uint32_t broadcast, int seconds, std::stop_token stop) {
   Guard guard(Lock());
   ClientState& st = State();
   st.discovered.clear();
@@ -499,7 +499,7 @@ int ListUp(std::uint32_t broadcast, int seconds) {
     if (!sockets.empty()) {
       std::vector<platform::UdpSocket*> each;
       for (auto& s : sockets) each.push_back(&s);
-      const int rc = CollectReplies(each, broadcast, seconds);
+      const int rc = CollectReplies(each, broadcast, seconds, stop);
       for (auto& s : sockets) CloseSocket(s);
       if (rc < 0) return rc;
       return static_cast<int>(st.discovered.size());
@@ -508,7 +508,7 @@ int ListUp(std::uint32_t broadcast, int seconds) {
   }
   CallSocket s(true);
   if (!s.ok()) return kSocketFailed;
-  const int rc = CollectReplies(s.get(), broadcast, seconds);
+  const int rc = CollectReplies(s.get(), broadcast, seconds, std::move(stop));
   if (rc < 0) return rc;
   return static_cast<int>(st.discovered.size());
 }

@@ -177,12 +177,32 @@ int TransactSnmp(platform::UdpSocket& s, std::uint32_t destination, std::size_t 
   }
 }
 
-int CollectReplies(platform::UdpSocket& s, std::uint32_t destination, int seconds) {
-  platform::UdpSocket* const one[] = {&s};
-  return CollectReplies(one, destination, seconds);
+namespace {
+
+// Waits as WaitAnyReadable does, but in slices when a stop can be asked for,
+// so a stop request ends the wait within one slice (reported as a time-out).
+platform::WaitResult WaitAnyReadableUnlessStopped(std::span<platform::UdpSocket* const> sockets, microseconds limit,
+                                                  const std::stop_token& stop, std::size_t* ready, int* error) {
+  if (!stop.stop_possible()) return platform::UdpSocket::WaitAnyReadable(sockets, limit, ready, error);
+  constexpr microseconds kSlice = std::chrono::milliseconds(100);
+  const auto end = Clock::now() + limit;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<microseconds>(end - Clock::now());
+    if (left.count() <= 0 || stop.stop_requested()) return platform::WaitResult::kTimeout;
+    const platform::WaitResult w = platform::UdpSocket::WaitAnyReadable(sockets, std::min(left, kSlice), ready, error);
+    if (w != platform::WaitResult::kTimeout) return w;
+  }
 }
 
-int CollectReplies(std::span<platform::UdpSocket* const> sockets, std::uint32_t destination, int seconds) {
+}  // namespace
+
+int CollectReplies(platform::UdpSocket& s, std::uint32_t destination, int seconds, std::stop_token stop) {
+  platform::UdpSocket* const one[] = {&s};
+  return CollectReplies(one, destination, seconds, std::move(stop));
+}
+
+int CollectReplies(std::span<platform::UdpSocket* const> sockets, std::uint32_t destination, int seconds,
+                   std::stop_token stop) {
   ClientState& st = State();
   if (sockets.empty()) return kSocketFailed;
   const std::size_t length = BuildRequest(st.send.data(), 'P', cmd::kBasicInfo, nullptr, 0);
@@ -199,12 +219,14 @@ int CollectReplies(std::span<platform::UdpSocket* const> sockets, std::uint32_t 
   if (st.overrides.quietPeriod) quiet = *st.overrides.quietPeriod;
   const auto end = Clock::now() + st.overrides.maxDiscoveryDuration;
   for (;;) {
+    if (stop.stop_requested()) return kOk;  // what arrived so far stands
     if (st.discovered.size() >= st.overrides.maxDiscoveryRecords) return kOk;
     const auto left = std::chrono::duration_cast<microseconds>(end - Clock::now());
     if (left.count() <= 0) return kOk;
     std::size_t ready = 0;
     int waitError = 0;
-    const platform::WaitResult w = platform::UdpSocket::WaitAnyReadable(sockets, std::min(quiet, left), &ready, &waitError);
+    const platform::WaitResult w =
+        WaitAnyReadableUnlessStopped(sockets, std::min(quiet, left), stop, &ready, &waitError);
     if (w == platform::WaitResult::kTimeout) {
       if (quiet <= left) return kOk;   // a quiet period: the collection is complete
       continue;                        // the overall limit: checked at the top

@@ -19,6 +19,7 @@
 #include <mutex>
 #include <optional>
 #include <span>
+#include <stop_token>
 #include <vector>
 
 #include "netsettings/ncs_records.h"
@@ -89,12 +90,14 @@ int Transact(platform::UdpSocket& s, std::uint32_t destination, std::size_t leng
 // received is the reply. Reply length or a negative code.
 int TransactSnmp(platform::UdpSocket& s, std::uint32_t destination, std::size_t length);
 // Discovery: one request, then every accepted reply goes to the discovery list
-// until `seconds` (0: 5) pass without a datagram. 0 or a negative code.
-int CollectReplies(platform::UdpSocket& s, std::uint32_t destination, int seconds);
+// until `seconds` (0: 5) pass without a datagram, or until `stop` is asked
+// to stop. 0 or a negative code.
+int CollectReplies(platform::UdpSocket& s, std::uint32_t destination, int seconds, std::stop_token stop = {});
 // The same over several sockets (one per network interface): the request goes
 // out on each, -4 only when it went out on none; the replies of all are
 // collected until `seconds` pass without a datagram on any of them.
-int CollectReplies(std::span<platform::UdpSocket* const> sockets, std::uint32_t destination, int seconds);
+int CollectReplies(std::span<platform::UdpSocket* const> sockets, std::uint32_t destination, int seconds,
+                   std::stop_token stop = {});
 
 // Whether a discovery to `destination` is sent on every interface: for the
 // limited broadcast 255.255.255.255, which leaves through a single interface

@@ -58,6 +58,7 @@ struct SerialPort {
   std::string device;       // what opening COMn opens (/dev/ttyUSB0, a link, \\.\COM3)
   SerialKind kind = SerialKind::kUart;
   std::string btAddress;    // Bluetooth serial: the bound device "AA:BB:CC:DD:EE:FF", else empty
+  std::string product;      // USB-serial and CDC-ACM: the USB device's product string, else empty
 };
 
 struct ParallelPort {

@@ -159,6 +159,12 @@ std::string IdentityOf(const UsbDeviceInfo& info, int usbClass) {
   return UsbIdentity(info.d.vendorId, info.d.productId, UsbInstanceText(info.d.serial, info.sysName), usbClass);
 }
 
+// The product string of the USB device a tty belongs to ("FT232R USB UART").
+std::string UsbProductOf(udev_device* tty) {
+  udev_device* usb = udev_device_get_parent_with_subsystem_devtype(tty, "usb", "usb_device");
+  return usb ? Attr(usb, "product") : std::string();
+}
+
 UsbPrinter PrinterOf(const UsbDeviceInfo& info, int usbClass, const std::string& node) {
   UsbPrinter p;
   p.usbClass = usbClass;
@@ -200,8 +206,10 @@ class UdevMachinePorts : public IMachinePorts {
           port.kind = SerialKind::kUart;
         } else if (name.rfind("ttyUSB", 0) == 0) {
           port.kind = SerialKind::kUsbSerial;
+          port.product = UsbProductOf(d);
         } else if (name.rfind("ttyACM", 0) == 0) {
           port.kind = SerialKind::kAcm;
+          port.product = UsbProductOf(d);
         } else {
           port.kind = SerialKind::kBluetooth;
           port.btAddress = Attr(d, "address");

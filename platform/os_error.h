@@ -11,7 +11,9 @@ namespace tw::platform {
 std::string OsErrorText(int osError);
 
 // Kinds of device as far as access rights go.
-enum class DeviceAccess { kSerial, kParallel, kUsbPrinter, kOther };
+// kUsbPrinter: a printer-class device (/dev/usb/lpN, or its bus node when no
+// driver claimed it); kUsbVendor: a vendor-class device's bus node.
+enum class DeviceAccess { kSerial, kParallel, kUsbPrinter, kUsbVendor, kOther };
 
 // Linux: when `osError` denies permission, the group whose members may open
 // such a device ("dialout" for serial lines, "lp" for parallel ports and USB

@@ -18,6 +18,7 @@ std::string AccessGroupFor(DeviceAccess kind, int osError) {
     case DeviceAccess::kSerial: return "dialout";
     case DeviceAccess::kParallel:
     case DeviceAccess::kUsbPrinter: return "lp";
+    case DeviceAccess::kUsbVendor:  // only the package's udev rule gives lp access
     case DeviceAccess::kOther: return {};
   }
   return {};

@@ -2,8 +2,12 @@
 
 namespace tw::platform {
 
-// Ports are not guarded per user on Windows; a port that another program
-// holds shows only when it is opened.
-PortAccess CheckPortAccess(const std::string&) { return PortAccess{true, {}}; }
+// No group grants a port on Windows, and a trial open would take the port
+// from whoever holds it.
+PortAccess CheckPortAccess(const std::string&, DeviceAccess) {
+  PortAccess access;
+  access.mayOpen = true;
+  return access;
+}
 
 }  // namespace tw::platform

@@ -38,9 +38,13 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   // Starts `program` with `args` (not including the program name); standard
-  // input, output and error are inherited. IsRunning() is false when it could
-  // not be started.
-  static ChildProcess Start(const std::filesystem::path& program, const std::vector<std::string>& args);
+  // input, output and error are inherited, except that with `captureError`
+  // standard error goes to a pipe that Poll, Wait and Terminate read into
+  // ErrorOutput() (Linux; on Windows the child keeps inheriting nothing and
+  // ErrorOutput() stays empty). IsRunning() is false when it could not be
+  // started.
+  static ChildProcess Start(const std::filesystem::path& program, const std::vector<std::string>& args,
+                            bool captureError = false);
 
   // True from a successful start until its end has been collected.
   bool IsRunning() const;
@@ -49,14 +53,24 @@ class ChildProcess {
   std::optional<int> Poll();
   // Waits without a time limit; the exit code (-1 without a started program).
   int Wait();
-  // Asks the program to end (SIGTERM; Windows: TerminateProcess), waits up to
-  // `grace` for it, then ends it by force; collects it either way. The exit
-  // code, or -1 without a started program.
+  // Asks the program to end (SIGTERM; Windows: its stop event, see
+  // platform/signals.h), waits up to `grace` for it, then ends it by force;
+  // collects it either way. The exit code, or -1 without a started program.
   int Terminate(std::chrono::milliseconds grace);
 
+  // What the program wrote to its standard error so far (captured starts
+  // only); at most the last kMaxErrorOutput bytes.
+  const std::string& ErrorOutput() const { return errorOutput_; }
+  static constexpr std::size_t kMaxErrorOutput = 16384;
+
  private:
+  void ReadErrorOutput(int waitMs);
+  void CloseErrorPipe();
+
   std::intptr_t handle_ = -1;   // pid on POSIX, process HANDLE on Windows
   std::optional<int> exitCode_;
+  int errorPipe_ = -1;          // read end of the captured standard error (POSIX)
+  std::string errorOutput_;
 };
 
 // The file name of a program called `base` on this system ("Trimsense" or

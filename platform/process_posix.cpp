@@ -1,5 +1,7 @@
 #include "platform/process.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -105,14 +107,56 @@ int ExitCodeOf(int status) {
 
 }  // namespace
 
-ChildProcess ChildProcess::Start(const std::filesystem::path& program, const std::vector<std::string>& args) {
+ChildProcess ChildProcess::Start(const std::filesystem::path& program, const std::vector<std::string>& args,
+                                 bool captureError) {
   ChildProcess child;
   Argv argv(program, args);
+  int pipeFds[2] = {-1, -1};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  // Both ends close on exec in the child after the write end became its fd 2,
+  // and in any other program this process starts.
+  if (captureError && pipe2(pipeFds, O_CLOEXEC) == 0) {
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
+  }
   pid_t pid = 0;
-  if (posix_spawn(&pid, argv.Path(), nullptr, nullptr, argv.Data(), environ) == 0) {
+  if (posix_spawn(&pid, argv.Path(), &actions, nullptr, argv.Data(), environ) == 0) {
     child.handle_ = pid;
   }
+  posix_spawn_file_actions_destroy(&actions);
+  if (pipeFds[1] >= 0) close(pipeFds[1]);
+  if (pipeFds[0] >= 0) {
+    if (child.IsRunning()) {
+      fcntl(pipeFds[0], F_SETFL, fcntl(pipeFds[0], F_GETFL) | O_NONBLOCK);
+      child.errorPipe_ = pipeFds[0];
+    } else {
+      close(pipeFds[0]);
+    }
+  }
   return child;
+}
+
+void ChildProcess::ReadErrorOutput(int waitMs) {
+  if (errorPipe_ < 0) return;
+  pollfd p{errorPipe_, POLLIN, 0};
+  if (waitMs > 0 && poll(&p, 1, waitMs) <= 0) return;
+  char buf[4096];
+  for (;;) {
+    const ssize_t n = read(errorPipe_, buf, sizeof buf);
+    if (n > 0) {
+      errorOutput_.append(buf, static_cast<size_t>(n));
+      if (errorOutput_.size() > kMaxErrorOutput) errorOutput_.erase(0, errorOutput_.size() - kMaxErrorOutput);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0) CloseErrorPipe();  // every writer is gone
+    return;
+  }
+}
+
+void ChildProcess::CloseErrorPipe() {
+  if (errorPipe_ >= 0) close(errorPipe_);
+  errorPipe_ = -1;
 }
 
 bool ChildProcess::IsRunning() const { return handle_ > 0; }
@@ -120,6 +164,7 @@ bool ChildProcess::IsRunning() const { return handle_ > 0; }
 std::optional<int> ChildProcess::Poll() {
   if (exitCode_) return exitCode_;
   if (!IsRunning()) return std::nullopt;
+  ReadErrorOutput(0);
   int status = 0;
   pid_t r;
   while ((r = waitpid(static_cast<pid_t>(handle_), &status, WNOHANG)) < 0 && errno == EINTR) {
@@ -128,12 +173,22 @@ std::optional<int> ChildProcess::Poll() {
   // r < 0 (ECHILD): someone else collected it; its code is lost.
   exitCode_ = r > 0 ? ExitCodeOf(status) : -1;
   handle_ = -1;
+  // What it wrote last is in the pipe still; a descendant that kept the pipe
+  // open is not waited for.
+  ReadErrorOutput(0);
+  CloseErrorPipe();
   return exitCode_;
 }
 
 int ChildProcess::Wait() {
   if (exitCode_) return *exitCode_;
   if (!IsRunning()) return -1;
+  // A child that writes much to a captured standard error must not block on
+  // a full pipe while we wait for it.
+  while (errorPipe_ >= 0) {
+    if (auto code = Poll()) return *code;
+    ReadErrorOutput(50);
+  }
   int status = 0;
   pid_t r;
   while ((r = waitpid(static_cast<pid_t>(handle_), &status, 0)) < 0 && errno == EINTR) {

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "platform/signals.h"
 #include "platform/text.h"
 
 namespace tw::platform {
@@ -102,7 +103,13 @@ ProcessResult RunProcess(const std::filesystem::path& program, const std::vector
   return result;
 }
 
-ChildProcess ChildProcess::Start(const std::filesystem::path& program, const std::vector<std::string>& args) {
+// Standard error is not captured here: the front end starts the console
+// program with no handles inherited, and its Win32 view shows no details.
+void ChildProcess::ReadErrorOutput(int) {}
+void ChildProcess::CloseErrorPipe() {}
+
+ChildProcess ChildProcess::Start(const std::filesystem::path& program, const std::vector<std::string>& args,
+                                 bool /*captureError*/) {
   ChildProcess child;
   std::wstring cmd;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -147,9 +154,18 @@ int ChildProcess::Wait() {
 int ChildProcess::Terminate(std::chrono::milliseconds grace) {
   if (exitCode_) return *exitCode_;
   if (!IsRunning()) return -1;
-  (void)grace;  // Windows has no polite request to a console program without a console of ours
-  TerminateProcess(reinterpret_cast<HANDLE>(handle_), 1);
-  return Wait();
+  HANDLE process = reinterpret_cast<HANDLE>(handle_);
+  // The child's named stop event (platform/signals.h): created here when the
+  // child has not made it yet, so it finds it set the moment it looks. A
+  // console control event would need the child in a console of ours.
+  const std::u16string name = Utf8ToUtf16(StopEventName(GetProcessId(process)));
+  HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, reinterpret_cast<const wchar_t*>(name.c_str()));
+  if (stop) SetEvent(stop);
+  const DWORD waitMs = grace.count() < 0 ? 0 : static_cast<DWORD>(grace.count());
+  if (WaitForSingleObject(process, waitMs) != WAIT_OBJECT_0) TerminateProcess(process, 1);
+  const int code = Wait();
+  if (stop) CloseHandle(stop);
+  return code;
 }
 
 std::string ExecutableFileName(const std::string& base) { return base + ".exe"; }

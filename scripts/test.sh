@@ -71,7 +71,7 @@ step "thread-sanitizer build of the threaded parts"
 # library's concurrent reads and writes, the network settings client, and the
 # driver-software backends whose components call back on their own threads,
 # and the front end's searches on a worker thread.
-tsan_tests="portlib_manager_tests portlib_outside_client_tests portlib_backends_tests portlib_notify_tests portlib_hotplug_udev_tests portlib_direct_sim_tests portlib_api_tests lnkio_tcp_tests lnkio_pty_tests lnkio_device_tests ncs_client_tests portlib_route1_sim_tests portlib_api_maintenance_tests gui_logic_tests gui_discovery_tests"
+tsan_tests="platform_tests portlib_manager_tests portlib_outside_client_tests portlib_backends_tests portlib_notify_tests portlib_hotplug_udev_tests portlib_direct_sim_tests portlib_api_tests lnkio_tcp_tests lnkio_pty_tests lnkio_device_tests ncs_client_tests portlib_route1_sim_tests portlib_api_maintenance_tests gui_logic_tests gui_discovery_tests"
 if cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTW_SANITIZE=thread >/dev/null &&
    cmake --build build-tsan -j "$jobs" --target $tsan_tests Portwire lnkioapi kps410-sim netif-sim >/dev/null; then
   TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \

@@ -18,6 +18,9 @@ class RecordingConsole : public IConsole {
   void Write(const std::string& text) override { output += text; }
   void WriteError(const std::string& line) override { errors.push_back(line); }
   void Sleep(int ms) override { sleeps.push_back(ms); }
+  bool StopRequested() override { return stop && stop(); }
+  // When set: whether the program has been asked to end (asked at each step).
+  std::function<bool()> stop;
   std::string output;
   std::vector<std::string> errors;
   std::vector<int> sleeps;

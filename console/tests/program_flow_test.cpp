@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -120,6 +122,48 @@ TEST_F(ProgramFlowTest, ReconnectRetestsUntilThePrinterAnswers) {
   EXPECT_EQ(port.opens, 3);
   EXPECT_EQ(port.closes, 3);  // once before waiting, once after each failed test
   EXPECT_EQ(out.output, "waite printer reset\nwaite printer reconnect\n.\n..\n....\n");
+}
+
+// Asked to end at different points of a run: the exchange under way is
+// finished, an opened maintenance exchange is closed, the port is released,
+// and the run ends with 3 and its reason on standard error.
+TEST_F(ProgramFlowTest, StopRequestWindsTheRunDown) {
+  const ByteArray open = commands::BuildFrame(commands::kFrameOpen);
+  const ByteArray close = commands::BuildFrame(commands::kFrameClose);
+  const ByteArray levelRead = commands::BuildFrame(commands::kFrameLevelRead, {0x40});
+  struct Case {
+    const char* name;
+    std::function<bool(const FakePrinter&)> stopWhen;
+    bool closesExchange;
+  };
+  const Case cases[] = {
+      {"before the port is opened", [](const FakePrinter&) { return true; }, false},
+      {"during the test", [](const FakePrinter& p) { return !p.written.empty(); }, false},
+      {"after the opening frame", [open](const FakePrinter& p) { return p.CountWritten(open) > 0; }, true},
+      {"after the level read", [levelRead](const FakePrinter& p) { return p.CountWritten(levelRead) > 0; }, true},
+      {"waiting for the reset", [close](const FakePrinter& p) { return p.CountWritten(close) > 0; }, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakePrinter p;
+    RecordingConsole out;
+    out.stop = [&p, &c] { return c.stopWhen(p); };
+    std::string arg0 = "Trimsense", arg1 = "-c1";
+    char* argv[] = {arg0.data(), arg1.data()};
+    EXPECT_EQ(RunTrimsense(2, argv, p, out), kExitCommunication) << out.output;
+    EXPECT_EQ(out.errors, std::vector<std::string>{kStoppedReason});
+    EXPECT_EQ(p.CountWritten(close), c.closesExchange ? 1u : 0u);
+    // Nothing is written after the closing frame; no threshold once stopped
+    // before the level arrived.
+    if (c.closesExchange) EXPECT_EQ(p.written.back(), close);
+    const bool thresholdWritten = std::any_of(p.written.begin(), p.written.end(), [](const ByteArray& w) {
+      return w.size() > 4 && w[4] == commands::kFrameWriteItem;
+    });
+    EXPECT_EQ(thresholdWritten, std::string(c.name) == "waiting for the reset");
+    EXPECT_EQ(p.releases, p.loaded ? 1 : 0);
+    EXPECT_LE(p.opens, 1);
+    EXPECT_NE(out.output.find(".exit\n"), std::string::npos);
+  }
 }
 
 }  // namespace

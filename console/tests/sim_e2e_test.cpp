@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -130,6 +132,42 @@ TEST(TrimsenseWithFaultyPrinter, PrinterThatNeverComesBackAfterTheReset) {
   EXPECT_EQ(o.exitCode, 0) << o.output;
   EXPECT_EQ(o.printer.record.threshold, 35);
   EXPECT_NE(o.output.find("reconnect timeout.\n.exit\n"), std::string::npos) << o.output;
+}
+
+// Asked to end (SIGTERM, as the front end does when its window closes) just
+// after the opening frame, while the slowed printer still works on the level
+// read: the reply is waited for, the closing frame follows, the port is
+// closed and the program ends with 3, well within the front end's 2 s grace.
+TEST(TrimsenseWithFaultyPrinter, StopRequestAfterTheOpeningFrameClosesTheExchange) {
+  auto config = Tcp("127.0.0.24");
+  config.behaviour.faults.insert(tw::sim::Fault::kSlow);
+  config.slowMs = 400;
+  tw::sim::SimPrinter printer(config);
+  ASSERT_TRUE(printer.Start()) << printer.Error();
+  auto child = tw::platform::ChildProcess::Start(fs::path(TRIMSENSE_DIR) / "Trimsense", {"-n127.0.0.24"});
+  ASSERT_TRUE(child.IsRunning());
+  const auto opened = [](const tw::sim::SimReport& r) {
+    return std::count(r.record.commands.begin(), r.record.commands.end(), "frame_open") > 0;
+  };
+  ASSERT_TRUE(printer.WaitFor(opened, std::chrono::seconds(30)));
+  const auto asked = std::chrono::steady_clock::now();
+  // A generous grace: a program that ignored the request would be killed and
+  // show 137 instead of 3.
+  const int code = child.Terminate(std::chrono::seconds(10));
+  const auto took = std::chrono::steady_clock::now() - asked;
+  EXPECT_EQ(code, 3);
+  EXPECT_LT(took, std::chrono::seconds(2));
+  const auto closed = [](const tw::sim::SimReport& r) {
+    return !r.record.commands.empty() && r.record.commands.back() == "frame_close";
+  };
+  EXPECT_TRUE(printer.WaitFor(closed, std::chrono::seconds(5)));
+  const auto report = printer.Report();
+  EXPECT_EQ(report.record.thresholdWrites, 0);
+  std::string seen;
+  for (const auto& c : report.record.commands) seen += c + " ";
+  EXPECT_NE(seen.find("frame_open frame_level_read frame_close "), std::string::npos) << seen;
+  std::printf("stopped after the opening frame in %lld ms\n",
+              static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
 }
 
 }  // namespace

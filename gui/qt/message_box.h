@@ -14,6 +14,8 @@ inline void ShowMessageBox(QWidget* owner, const MessageBoxSpec& m) {
   QMessageBox box(m.type == kMbIconError ? QMessageBox::Critical : QMessageBox::NoIcon,
                   QString::fromStdU16String(m.caption), QString::fromStdU16String(m.text), QMessageBox::Ok, owner);
   box.setTextFormat(Qt::PlainText);
+  // The console program's reason, behind "Show Details...".
+  if (!m.details.empty()) box.setDetailedText(QString::fromStdU16String(m.details));
   box.setObjectName(QStringLiteral("resultMessage"));
   box.button(QMessageBox::Ok)->setIcon(QIcon());  // a plain OK, as on Windows
   box.exec();

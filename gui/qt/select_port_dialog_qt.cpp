@@ -37,6 +37,23 @@ QComboBox* NewDropDown(QWidget* parent, const DialogUnits& du, double x, double 
   return box;
 }
 
+// The line under a port list that tells about the chosen port: its device,
+// product and whether the user may open it.
+QLabel* NewDetailsLine(QWidget* parent, const DialogUnits& du, QComboBox* box, double y, double h, bool wrap) {
+  auto* line = new QLabel(parent);
+  line->setObjectName(box->objectName() + QStringLiteral("Details"));
+  line->setWordWrap(wrap);
+  line->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  line->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  QFont small = line->font();
+  small.setPointSizeF(small.pointSizeF() * 0.9);
+  line->setFont(small);
+  line->setForegroundRole(QPalette::PlaceholderText);
+  du.Place(line, 6, y, 165, h);
+  ShowDetailsOfCurrent(box, line);
+  return line;
+}
+
 QLabel* NewLabel(QWidget* parent, const DialogUnits& du, const char16_t* text, double x, double y, double w,
                  double h) {
   auto* label = new QLabel(QString::fromUtf16(text), parent);
@@ -75,6 +92,7 @@ class ComPage : public IComPageView {
     NewLabel(page, u, text::kDataBitLabel, 6, 72, 26, 8);
     dataBits = NewDropDown(page, u, 90, 69, 60);
     port->setObjectName(QStringLiteral("comPort"));
+    details = NewDetailsLine(page, u, port, 84, 18, false);
     portList = ComboList(port);
     baudList = ComboList(baud);
     parityList = ComboList(parity);
@@ -88,6 +106,7 @@ class ComPage : public IComPageView {
 
   PageWidget* page;
   QComboBox *port, *baud, *parity, *dataBits;
+  QLabel* details;
   ComboList portList, baudList, parityList, dataBitList;
 };
 
@@ -97,6 +116,7 @@ class PortListPage : public IPortListPageView {
     NewLabel(page, page->Units(), text::kPortLabel, 6, 9, 13, 8);
     port = NewDropDown(page, page->Units(), 90, 6, 60);
     port->setObjectName(QString::fromLatin1(name));
+    details = NewDetailsLine(page, page->Units(), port, 27, 48, true);
     portList = ComboList(port);
   }
   void ShowPage(bool show) override { page->setVisible(show); }
@@ -104,6 +124,7 @@ class PortListPage : public IPortListPageView {
 
   PageWidget* page;
   QComboBox* port;
+  QLabel* details;
   ComboList portList;
 };
 
@@ -123,7 +144,13 @@ class EthernetPage : public IEthernetPageView {
     QObject::connect(address, &IpAddressEdit::partEdited, page,
                      [&logic](int i, const QString& text) { logic.OnAddressPartEdited(i, FromQt(text)); });
     foundList = ListBoxList(found);
-    QObject::connect(found, &QListWidget::currentRowChanged, page, [&logic](int) { logic.OnFoundSelectionChanged(); });
+    // Only a user's pick of a row fills the address field: a changed
+    // selection (click, arrow keys) or a click on the row already selected.
+    // Tabbing into the list makes a row current but picks nothing.
+    QObject::connect(found, &QListWidget::itemSelectionChanged, page, [&logic] { logic.OnFoundSelectionChanged(); });
+    QObject::connect(found, &QListWidget::itemClicked, page, [&logic](QListWidgetItem*) {
+      logic.OnFoundSelectionChanged();
+    });
   }
   void ShowPage(bool show) override { page->setVisible(show); }
   IListControl& FoundList() override { return foundList; }

@@ -1,8 +1,10 @@
 // Stands in for the console program beside the front end in tests: appends
 // its arguments as one line to the file TW_STAND_IN_RECORD, waits
-// TW_STAND_IN_SLEEP_MS and ends with the exit code TW_STAND_IN_EXIT (0 when
+// TW_STAND_IN_SLEEP_MS, writes TW_STAND_IN_STDERR (when set) and a line end
+// to standard error, and ends with the exit code TW_STAND_IN_EXIT (0 when
 // unset).
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -20,6 +22,7 @@ int main(int argc, char** argv) {
   if (const char* ms = std::getenv("TW_STAND_IN_SLEEP_MS")) {
     std::this_thread::sleep_for(std::chrono::milliseconds(std::atol(ms)));
   }
+  if (const char* text = std::getenv("TW_STAND_IN_STDERR")) std::fprintf(stderr, "%s\n", text);
   const char* code = std::getenv("TW_STAND_IN_EXIT");
   return code ? std::atoi(code) : 0;
 }

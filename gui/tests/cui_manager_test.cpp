@@ -117,6 +117,16 @@ TEST(ConsoleRun, RealProgramIsStartedAndItsExitCodeRead) {
   CCUIManager cui(nullptr, TW_STAND_IN_DIR);
   EXPECT_EQ(cui.RunCommunicationTest(Serial(3, 38400, kParityNone, 8)), 3);
 
+  // Its reason on standard error, for the box's details (Linux; the Windows
+  // view shows none and captures nothing).
+  platform::SetEnv("TW_STAND_IN_STDERR", "progress\nTrimsense: cannot open COM3 (/dev/ttyS2): Permission denied");
+  auto failed = cui.StartCommunicationTest(Serial(3, 38400, kParityNone, 8));
+  EXPECT_EQ(failed->Finish(), 3);
+#ifndef _WIN32
+  EXPECT_EQ(Narrow(failed->FailureReason()), "Trimsense: cannot open COM3 (/dev/ttyS2): Permission denied");
+#endif
+  platform::SetEnv("TW_STAND_IN_STDERR", std::nullopt);
+
   platform::SetEnv("TW_STAND_IN_EXIT", "0");
   platform::SetEnv("TW_STAND_IN_SLEEP_MS", "20000");
   auto run = cui.StartAdjustment(Serial(3, 38400, kParityNone, 8));
@@ -136,6 +146,21 @@ TEST(ConsoleRun, RealProgramIsStartedAndItsExitCodeRead) {
   std::filesystem::remove(record, ignored);
 }
 #endif
+
+TEST(ResultMessages, ReasonIsTheLastLineOfStandardError) {
+  EXPECT_EQ(Narrow(LastErrorLine("")), "");
+  EXPECT_EQ(Narrow(LastErrorLine("\n \r\n")), "");
+  EXPECT_EQ(Narrow(LastErrorLine("one")), "one");
+  EXPECT_EQ(Narrow(LastErrorLine("first\nTrimsense: why\r\n\n")), "Trimsense: why");
+  EXPECT_EQ(LastErrorLine("caf\xc3\xa9\n"), u"caf\u00e9");
+  EXPECT_EQ(Narrow(LastErrorLine("bad \xff byte")), "bad ? byte");
+  EXPECT_EQ(LastErrorLine(std::string(2000, 'x')).size(), kMaxReasonLength);
+  // Failures carry it as details; success never does, and the texts stay.
+  EXPECT_EQ(AdjustmentResultMessage(2, u"why").details, u"why");
+  EXPECT_EQ(AdjustmentResultMessage(2, u"why").text, AdjustmentResultMessage(2).text);
+  EXPECT_EQ(AdjustmentResultMessage(0, u"why").details, u"");
+  EXPECT_EQ(CommunicationTestResultMessage(6, u"why").details, u"why");
+}
 
 TEST(ResultMessages, ExitCodesGiveTheirTextCaptionAndBoxType) {
   const auto ok = AdjustmentResultMessage(0);

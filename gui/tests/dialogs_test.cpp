@@ -118,6 +118,23 @@ TEST(SelectPortDialog, SearchRunsWhileTheButtonsAreOffAndFillsTheRows) {
   EXPECT_TRUE(f.h.view.ok);
 }
 
+TEST(SelectPortDialog, CancelDuringASearchStopsIt) {
+  SelectFixture f;
+  f.finder.printers = {"127.0.0.5"};
+  f.finder.untilStopped = true;
+  f.Open();
+  f.dlg.OnKindClicked(CSelectPortDlg::kPageEthernet);
+  f.dlg.OnSearch();
+  ASSERT_TRUE(f.dlg.Busy());
+  PollUntil([] {}, [&] { return f.finder.searches.load() > 0; });
+  const auto start = std::chrono::steady_clock::now();
+  f.dlg.OnCancel();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+  EXPECT_FALSE(f.dlg.Busy());
+  EXPECT_TRUE(f.h.view.ended);
+  EXPECT_FALSE(f.h.view.endedOk);
+}
+
 TEST(SelectPortDialog, SearchThatFindsNothingKeepsOkAndTestOff) {
   SelectFixture f;
   f.src.com = {1};
@@ -145,9 +162,11 @@ TEST(SelectPortDialog, CommunicationTestUsesWhatThePageShowsAndReportsTheResult)
   f.dlg.Poll();
   EXPECT_TRUE(f.h.view.messages.empty());
   f.launcher.exitCode = 6;
+  f.launcher.reason = u"Trimsense: why";
   f.dlg.Poll();
   ASSERT_EQ(f.h.view.messages.size(), 1u);
   EXPECT_EQ(Narrow(f.h.view.messages[0].text), "Communication Test is failed.\n\nOthre Model");
+  EXPECT_EQ(Narrow(f.h.view.messages[0].details), "Trimsense: why");
   EXPECT_EQ(Narrow(f.h.view.messages[0].caption), "Communication Test");
   EXPECT_EQ(f.h.view.messages[0].type, kMbIconError);
   EXPECT_EQ(f.launcher.calls[0], "-c3|-cB38400|-cPn|-cD8|-tC");
@@ -283,9 +302,12 @@ TEST(MainDialog, AdjustmentRunsWithButtonsOffAndReportsTheExitCode) {
     f.dlg.OnAdjustment();  // a second press while running starts nothing
     f.dlg.Poll();
     f.launcher.exitCode = c.code;
+    // The console program's reason goes with a failure only, as details.
+    f.launcher.reason = u"Trimsense: cannot open COM5 (/dev/ttyS4): Permission denied";
     f.dlg.Poll();
     ASSERT_FALSE(f.view.messages.empty());
     EXPECT_EQ(Narrow(f.view.messages.back().text), c.text);
+    EXPECT_EQ(Narrow(f.view.messages.back().details), c.code == 0 ? "" : Narrow(f.launcher.reason));
     EXPECT_EQ(Narrow(f.view.messages.back().caption), "Slip Papre Senser Adjustment");
     EXPECT_EQ(f.view.messages.back().type, c.type);
     EXPECT_TRUE(f.view.adjustment);

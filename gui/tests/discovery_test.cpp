@@ -119,5 +119,31 @@ TEST(Discovery, PlainRepliesMustNameAQxInterfaceExtendedOnesNeedCapabilityBit2) 
   }
 }
 
+// Closing the select-port dialog stops a search that would go on for a
+// minute: what arrived before the stop is kept, and the wait ends within a
+// tenth of a second of the request.
+TEST(Discovery, StopRequestEndsALongSearchAtOnce) {
+  const auto address = Ipv4Address(127, 0, 0, 187);
+  RedirectTo(address, std::chrono::seconds(60));
+  auto sim = StartSim({}, address);
+  std::stop_source stop;
+  std::thread closer([&stop] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    stop.request_stop();
+  });
+  const auto start = Clock::now();
+  std::vector<std::u16string> found = NetworkDiscoveryFinder().FindPrinters(stop.get_token());
+  const double took = SecondsSince(start);
+  closer.join();
+  EXPECT_LT(took, 0.4 + 0.5) << took;
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(std::string(found[0].begin(), found[0].end()), "127.0.0.187");
+  // A stop asked before the search begins ends it as soon as it has sent.
+  const auto again = Clock::now();
+  NetworkDiscoveryFinder().FindPrinters(stop.get_token());
+  EXPECT_LT(SecondsSince(again), 0.5);
+  RedirectTo(address, std::nullopt);
+}
+
 }  // namespace
 }  // namespace tw::gui

@@ -71,5 +71,36 @@ TEST(EnumPort, NetworkEntriesCarryTheAddressAsDetailInArrivalOrder) {
   EXPECT_TRUE(list[0].name.empty());
 }
 
+// Each listed port carries what the lists show beside its name; the page
+// lists keep the names as item texts and hand the details to the view.
+TEST(EnumPort, DetailsGoWithTheListedPortsAndIntoTheLists) {
+  testing::FakePortSource src;
+  testing::FakeFinder finder;
+  src.com = {33, 1};
+  src.details[{kPortSerial, 33, 0}] = {u"/dev/ttyUSB0", u"FT232R USB UART", false,
+                                       u"members of group dialout may open it"};
+  src.details[{kPortSerial, 1, 0}] = {u"/dev/ttyS0", u"", true, u""};
+  src.usb[kUsbPrinterClass] = {{0, u"\\\\?\\usb#vid_7a5e"}};
+  src.details[{kPortUsb, 1, kUsbPrinterClass}] = {u"/dev/usb/lp0", u"Orlex KP-S410", true, u""};
+  CEnumPort e(&src, &finder);
+  std::vector<PortEntry> list;
+  e.EnumPorts(kPortSerial, list);
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(Narrow(DescribePortDetails(list[0].details)), "/dev/ttyS0\nmay be opened");
+  EXPECT_EQ(Narrow(DescribePortDetails(list[1].details)),
+            "/dev/ttyUSB0\nFT232R USB UART\ncannot be opened: members of group dialout may open it");
+  EXPECT_EQ(Narrow(DescribePortDetails(PortDetails{})), "");  // nothing known, nothing shown
+  e.EnumPorts(kPortUsb, list);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(Narrow(list[0].details.product), "Orlex KP-S410");
+
+  CConfigCOM com(&e);
+  testing::FakeComView view;
+  com.Attach(&view);
+  com.OnInitDialog();
+  EXPECT_EQ(view.ports.Rows(), (std::vector<std::string>{"COM1", "COM33"}));
+  EXPECT_EQ(view.ports.details[1], Narrow(DescribePortDetails(src.details[{kPortSerial, 33, 0}])));
+}
+
 }  // namespace
 }  // namespace tw::gui

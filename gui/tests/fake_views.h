@@ -2,9 +2,13 @@
 // Fakes of the views, the console runner and the port sources for the
 // dialogs' logic.
 
+#include <atomic>
+#include <chrono>
 #include <deque>
 #include <map>
 #include <string>
+#include <thread>
+#include <tuple>
 #include <vector>
 
 #include "gui/config_port.h"
@@ -19,7 +23,9 @@ inline std::u16string Wide(const std::string& s) { return std::u16string(s.begin
 
 class FakeList : public IListControl {
  public:
-  void Clear() override { rows.clear(), selected = -1; }
+  void Clear() override { rows.clear(), details.clear(), selected = -1; }
+  void SetDetail(int index, const std::u16string& d) override { details[index] = Narrow(d); }
+  std::map<int, std::string> details;
   void Add(const std::u16string& text) override { rows.push_back(text); }
   int Count() const override { return static_cast<int>(rows.size()); }
   int Selected() const override { return selected; }
@@ -74,14 +80,17 @@ class FakeEthernetView : public IEthernetPageView {
 // A console run whose end the test decides.
 class FakeRun : public IConsoleRun {
  public:
-  explicit FakeRun(std::optional<int>* code, bool* aborted) : code_(code), aborted_(aborted) {}
+  FakeRun(std::optional<int>* code, bool* aborted, const std::u16string* reason)
+      : code_(code), aborted_(aborted), reason_(reason) {}
   std::optional<int> Poll() override { return *code_; }
   int Finish() override { return code_->value_or(-1); }
   void Abort() override { *aborted_ = true; }
+  std::u16string FailureReason() const override { return *reason_; }
 
  private:
   std::optional<int>* code_;
   bool* aborted_;
+  const std::u16string* reason_;
 };
 
 // Records every program start; runs end with `exitCode` (nullopt: still running).
@@ -97,8 +106,9 @@ class FakeLauncher : public IConsoleLauncher {
     }
     calls.push_back(line);
     if (!startable) return nullptr;
-    return std::make_unique<FakeRun>(&exitCode, &aborted);
+    return std::make_unique<FakeRun>(&exitCode, &aborted, &reason);
   }
+  std::u16string reason;  // what the runs say on standard error
   std::vector<std::filesystem::path> programs;
   std::vector<std::string> calls;
   std::optional<int> exitCode = 0;
@@ -111,20 +121,30 @@ class FakePortSource : public IPortSource {
   std::vector<int> ComPortNumbers() override { return com; }
   std::vector<int> LptPortNumbers() override { return lpt; }
   std::vector<UsbMember> UsbMembers(int usbClass) override { return usb[usbClass]; }
+  PortDetails Details(int kind, int number, int usbClass) override {
+    auto it = details.find({kind, number, usbClass});
+    return it == details.end() ? PortDetails{} : it->second;
+  }
+  std::map<std::tuple<int, int, int>, PortDetails> details;
   std::vector<int> com, lpt;
   std::map<int, std::vector<UsbMember>> usb;
 };
 
 class FakeFinder : public INetworkFinder {
  public:
-  std::vector<std::u16string> FindPrinters() override {
+  std::vector<std::u16string> FindPrinters(std::stop_token stop) override {
     ++searches;
+    // A search that would not end by itself: only a stop request ends it.
+    for (int i = 0; untilStopped && i < 3000 && !stop.stop_requested(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     std::vector<std::u16string> out;
     for (auto& a : printers) out.push_back(Wide(a));
     return out;
   }
   std::vector<std::string> printers;
-  int searches = 0;
+  std::atomic<int> searches = 0;
+  bool untilStopped = false;
 };
 
 class FakeSelectView : public ISelectPortView {

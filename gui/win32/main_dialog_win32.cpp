@@ -71,7 +71,9 @@ INT_PTR MainDialog::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void MainDialog::Close(INT_PTR result) {
-  // A console program still running is ended first: none outlives the window.
+  // The close box, Alt+F4, Enter and Escape all come here. A console program
+  // still running is asked to end first (its stop event) and gets the grace
+  // period to close the printer's exchange; none outlives the window.
   logic_.OnClose();
   EndDialog(window_, result);
 }

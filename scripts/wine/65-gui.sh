@@ -5,7 +5,10 @@
 # and 6, with no console program beside the front end (10), and with the real
 # Trimsense.exe adjusting the Linux simulated printer on 127.0.0.213; the
 # first case finds its address with "Search" (discovery on loopback) and
-# runs a communication test. Saves
+# runs a communication test. Then the window is closed during an adjustment
+# of a slowed simulated printer (127.0.0.215), once with WM_CLOSE (close box,
+# Alt+F4) and once with IDCANCEL: the front end asks the console program to
+# end through its stop event, the printer gets its closing frame. Saves
 # screenshots of both dialogs (TW_GUI_SHOTS=folder, default the Windows build's
 # screenshots/ folder).
 # Usage: 65-gui.sh NATIVE_BUILD WIN_BUILD       (skipped where Xvfb is missing)
@@ -41,6 +44,16 @@ start_simulator '[ -e "$dir/ready" ]' \
   "$native/bin/kps410-sim" --tcp "$addr" --level "$level" --reset-ms 0 \
   --report "$dir/report" --ready-file "$dir/ready" --quiet
 
+# The printer for the close cases answers slowly, so the window can be
+# closed between the opening and the closing frame.
+slow_addr=127.0.0.215
+"$native/bin/kps410-sim" --tcp "$slow_addr" --fault slow --slow-ms 400 --reset-ms 0 \
+  --report "$dir/slow-report" --ready-file "$dir/slow-ready" --quiet & slow_pid=$!
+for _ in $(seq 100); do [ -e "$dir/slow-ready" ] && break; sleep 0.05; done
+[ -e "$dir/slow-ready" ] || fail "the slowed simulator is not ready"
+export TW_CLOSE_REPORT
+TW_CLOSE_REPORT=$(winpath "$dir/slow-report")
+
 # The first case finds the stand-in's address with "Search": a simulated
 # printer interface answers there.
 "$native/bin/netif-sim" --address "$stand_in_addr" >"$dir/netif.log" 2>&1 & netif_pid=$!
@@ -69,9 +82,11 @@ wine explorer /desktop=trimsense,800x600 "$win/bin/trimsense_gui_driver.exe" \
   "$(winpath "$dir/stand-in");$stand_in_addr;0;0;search" \
   "$(winpath "$dir/stand-in");$stand_in_addr;6;6" \
   "$(winpath "$dir/missing");$stand_in_addr;-;10" \
-  "$(winpath "$dir/real");$addr;-;0" >/dev/null 2>&1
+  "$(winpath "$dir/real");$addr;-;0" \
+  "$(winpath "$dir/real");$slow_addr;-;0;close" \
+  "$(winpath "$dir/real");$slow_addr;-;0;cancel" >/dev/null 2>&1
 wait "$shot_pid"
-kill "$netif_pid" 2>/dev/null; wait "$netif_pid" 2>/dev/null
+kill "$netif_pid" "$slow_pid" 2>/dev/null; wait "$netif_pid" "$slow_pid" 2>/dev/null
 [ -s "$log" ] || fail "the driver wrote no log"
 tr -d '\r' <"$log" >"$dir/driver.txt"
 cat "$dir/driver.txt"
@@ -85,4 +100,5 @@ threshold=$(sed -n 's/^threshold=//p' "$dir/report")
 for shot in select-port main; do
   [ -s "$shots/trimsense-gui-win32-$shot.png" ] || fail "no screenshot $shot"
 done
-echo "TrimsenseGUI.exe under Wine: start-up state, port chosen, codes 0, 6 and 10 shown; the real console program adjusted the simulated printer (threshold $threshold); screenshots in $shots"
+grep -q '^last_command=frame_close$' "$dir/slow-report" || fail "the slowed printer's exchange was left open"
+echo "TrimsenseGUI.exe under Wine: start-up state, port chosen, codes 0, 6 and 10 shown; the real console program adjusted the simulated printer (threshold $threshold); closing during a run closed the printer's exchange; screenshots in $shots"

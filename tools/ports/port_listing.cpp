@@ -65,16 +65,16 @@ int NumberAfter(const std::string& name, std::size_t prefix) {
   return n;
 }
 
-void SetNode(PortRow& row, const std::filesystem::path& node) {
+void SetNode(PortRow& row, const std::filesystem::path& node, platform::DeviceAccess access) {
   row.node = node.string();
   std::error_code ec;
   if (std::filesystem::is_symlink(node, ec)) {
     const auto target = std::filesystem::canonical(node, ec);
     row.target = ec ? std::filesystem::read_symlink(node, ec).string() : target.string();
   }
-  const platform::PortAccess access = platform::CheckPortAccess(row.node);
-  row.mayOpen = access.mayOpen;
-  row.fix = access.fix;
+  const platform::PortAccess verdict = platform::CheckPortAccess(row.node, access);
+  row.mayOpen = verdict.mayOpen;
+  row.fix = verdict.fix;
 }
 
 PortRow NumberedRow(const PortSettings& r, const char* kind, const char* option) {
@@ -84,7 +84,7 @@ PortRow NumberedRow(const PortSettings& r, const char* kind, const char* option)
   const int n = NumberAfter(row.port, 3);
   row.options = std::string(option) + std::to_string(n);
   const auto node = row.kind == "LPT" ? platform::ResolveLptPort(n) : platform::ResolveComPort(n);
-  if (node) SetNode(row, *node);
+  if (node) SetNode(row, *node, row.kind == "LPT" ? platform::DeviceAccess::kParallel : platform::DeviceAccess::kSerial);
   return row;
 }
 
@@ -116,7 +116,8 @@ void AddUsb(const LibraryPorts& lib, const std::vector<PortSettings>& records, L
     row.product = Known(Completed(lib, r).interfaceName);
     if (device) {
       if (row.product.empty()) row.product = device->descriptors.product;
-      SetNode(row, device->node);
+      SetNode(row, device->node,
+              usbClass == 1 ? platform::DeviceAccess::kUsbPrinter : platform::DeviceAccess::kUsbVendor);
     } else {
       row.mayOpen = false;
       row.fix = "the device is no longer there";

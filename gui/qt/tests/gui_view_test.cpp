@@ -162,13 +162,105 @@ class GuiViewTest : public QObject {
       QCOMPARE(d->FoundPrinters()->count(), 1);
       QCOMPARE(d->FoundPrinters()->item(0)->text(), QStringLiteral("127.0.0.188"));
       QVERIFY(!d->OkButton()->isEnabled());  // the field is still blank
+      // Typed by hand, then Tab into the list: the typed address stays; only
+      // picking a row fills the field.
+      TypeAddress(d->AddressEdit(), {"10", "1", "2", "3"});
+      d->FoundPrinters()->setFocus(Qt::TabFocusReason);
+      QTest::qWait(50);
+      QCOMPARE(d->AddressEdit()->Part(0)->text(), QStringLiteral("10"));
+      QCOMPARE(d->AddressEdit()->Part(3)->text(), QStringLiteral("3"));
       d->FoundPrinters()->setCurrentRow(0);
       QCOMPARE(d->AddressEdit()->Part(3)->text(), QStringLiteral("188"));
       QVERIFY(d->OkButton()->isEnabled());
       QTest::mouseClick(d->OkButton(), Qt::LeftButton);
     });
     QCOMPARE(main.PortText()->text(), QStringLiteral("127.0.0.188"));
+
+    // A search that would go on for a minute (the responder keeps the quiet
+    // period from ever ending) ends when the dialog is closed.
+    o.quietPeriod = std::chrono::seconds(60);
+    tw::ncs::SetOverrides(o);
+    qint64 closing = -1;
+    InSelectPort(main, [&closing](SelectPortDialog* d) {
+      QTest::mouseClick(d->KindButton(3), Qt::LeftButton);
+      QTest::mouseClick(d->SearchButton(), Qt::LeftButton);
+      QTest::qWait(300);
+      QVERIFY(!d->SearchButton()->isEnabled());  // still searching
+      QElapsedTimer t;
+      t.start();
+      d->close();
+      closing = t.elapsed();
+    });
+    QVERIFY2(closing >= 0 && closing < 500, qPrintable(QString::number(closing)));
+    QCOMPARE(main.PortText()->text(), QStringLiteral("127.0.0.188"));  // cancelled: the choice stays
+    o.quietPeriod = std::chrono::milliseconds(500);
+    tw::ncs::SetOverrides(o);
     sim.Stop();
+  }
+
+  void failureOffersTheConsoleProgramsReasonAsDetails() {
+    MainDialog main;
+    main.show();
+    InSelectPort(main, [](SelectPortDialog* d) {
+      QTest::mouseClick(d->KindButton(3), Qt::LeftButton);
+      TypeAddress(d->AddressEdit(), {"127", "0", "0", "5"});
+      QTest::mouseClick(d->OkButton(), Qt::LeftButton);
+    });
+    const QString reason = QStringLiteral("Trimsense: cannot open COM5 (/dev/ttyS4): Permission denied; members of group "
+                                          "dialout may open it");
+    for (const char* code : {"2", "0"}) {
+      tw::platform::SetEnv("TW_STAND_IN_EXIT", code);
+      tw::platform::SetEnv("TW_STAND_IN_STDERR", reason.toStdString());
+      QString details = QStringLiteral("none yet"), text;
+      bool answered = false;
+      When([] { return OpenMessageBox() != nullptr; }, [&] {
+        QMessageBox* box = OpenMessageBox();
+        details = box->detailedText();
+        text = box->text();
+        answered = true;
+        QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+      });
+      QTest::mouseClick(main.AdjustmentButton(), Qt::LeftButton);
+      QVERIFY(Wait([&] { return answered; }, 20000));
+      if (std::string(code) == "0") {
+        QCOMPARE(text, QStringLiteral("Slip Papre Senser Adjustment is completed."));
+        QCOMPARE(details, QString());  // success says nothing more
+      } else {
+        QCOMPARE(text, QStringLiteral("Slip Papre Senser Adjustment is failed.\n\nA communication error occurred."));
+        QCOMPARE(details, reason);
+      }
+    }
+    tw::platform::SetEnv("TW_STAND_IN_STDERR", std::nullopt);
+  }
+
+  void portListsShowDeviceAndAccess() {
+    // A serial port given by a link to a file the user may open: listed as
+    // COM5, its details name the link and say it may be opened.
+    const auto dir = std::filesystem::temp_directory_path() / ("gui-ports-" + std::to_string(QCoreApplication::applicationPid()));
+    std::filesystem::create_directories(dir / "dos");
+    { std::ofstream(dir / "ttyOpen"); }
+    std::filesystem::create_symlink(dir / "ttyOpen", dir / "dos" / "com5");
+    tw::platform::SetEnv("PORTWIRE_DOSDEVICES", (dir / "dos").string());
+    MainDialog main;
+    main.show();
+    InSelectPort(main, [&dir](SelectPortDialog* d) {
+      QComboBox* ports = d->ComPortList();
+      const int row = ports->findText(QStringLiteral("COM5"));
+      QVERIFY(row >= 0);
+      ports->setCurrentIndex(row);
+      const QString tip = ports->itemData(row, Qt::ToolTipRole).toString();
+      // The device the link leads to, then the link's name.
+      QVERIFY2(tip.startsWith(QString::fromStdString((dir / "ttyOpen").string()) + QStringLiteral(" (link com5)")),
+               qPrintable(tip));
+      QVERIFY2(tip.contains(QStringLiteral("may be opened")), qPrintable(tip));
+      auto* line = d->findChild<QLabel*>(QStringLiteral("comPortDetails"));
+      QVERIFY(line);
+      QVERIFY2(line->text().contains(QStringLiteral("com5")), qPrintable(line->text()));
+      QCOMPARE(ports->itemText(row), QStringLiteral("COM5"));  // the item text stays the name
+      QTest::mouseClick(d->CancelButton(), Qt::LeftButton);
+    });
+    tw::platform::SetEnv("PORTWIRE_DOSDEVICES", std::nullopt);
+    std::filesystem::remove_all(dir);
   }
 
   void adjustmentKeepsTheWindowAnsweringAndReportsTheResult() {

@@ -3,7 +3,7 @@
 // address typed part by part, OK, "Adjustment", and the result message box.
 //
 //   gui_driver.exe --log FILE [--shots DIR] CASE...
-//   CASE = FOLDER;ADDRESS;STAND_IN_EXIT;EXPECTED_CODE[;search]
+//   CASE = FOLDER;ADDRESS;STAND_IN_EXIT;EXPECTED_CODE[;search|close|cancel]
 // FOLDER holds TrimsenseGUI.exe (and the console program or a stand-in, or
 // none); STAND_IN_EXIT ("-" for none) is handed to the stand-in through
 // TW_STAND_IN_EXIT; EXPECTED_CODE (0, 6 or another) picks the message that must
@@ -11,7 +11,12 @@
 // printer interface at ADDRESS and picking its row fills the field. With --shots, the driver stops twice in the first case (the
 // select-port dialog filled in, then the main dialog with the port chosen),
 // writes DIR\NAME.ready with the window's screen rectangle and waits for
-// DIR\NAME.done, so the caller can take a screenshot.
+// DIR\NAME.done, so the caller can take a screenshot. With "close" or
+// "cancel" the window is closed (WM_CLOSE as from the close box and Alt+F4,
+// or IDCANCEL) while the adjustment runs, once the simulated printer whose
+// report file is named by TW_CLOSE_REPORT has received the opening frame:
+// the front end must be gone within 5 s and the printer must have received a
+// closing frame for every opening frame.
 // Exit code 0 when every case passed.
 #include <windows.h>
 
@@ -186,7 +191,26 @@ struct Case {
   std::wstring folder, address, standInExit;
   int expected = 0;
   bool search = false;
+  std::wstring closeWith;  // "close" or "cancel": ends the window during the run
 };
+
+// How often `name` occurs in the "commands=" line of a simulated printer's report.
+int CommandCount(const std::wstring& report, const std::string& name) {
+  std::ifstream in{std::filesystem::path(report)};
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("commands=", 0) != 0) continue;
+    int n = 0;
+    for (std::size_t at = line.find(name); at != std::string::npos; at = line.find(name, at + 1)) ++n;
+    return n;
+  }
+  return 0;
+}
+
+std::wstring EnvText(const wchar_t* name) {
+  wchar_t buf[1024] = {};
+  const DWORD n = GetEnvironmentVariableW(name, buf, 1024);
+  return n > 0 && n < 1024 ? std::wstring(buf, n) : std::wstring();
+}
 
 void RunCase(const Case& c, const std::wstring& shots) {
   Log(L"case: " + c.folder + L" address " + c.address + L" stand-in exit " + c.standInExit + L" expecting " +
@@ -331,6 +355,30 @@ void RunCase(const Case& c, const std::wstring& shots) {
   Check(IsWindowEnabled(adjustment) != 0, L"\"Adjustment\" enabled once a port is chosen");
   Pause(shots, L"main", main);
 
+  if (!c.closeWith.empty()) {
+    const std::wstring report = EnvText(L"TW_CLOSE_REPORT");
+    const int opened = CommandCount(report, "frame_open");
+    Click(adjustment);
+    Check(WaitFor([&] { return CommandCount(report, "frame_open") > opened; }, 60s),
+          L"the printer received the opening frame");
+    const auto asked = std::chrono::steady_clock::now();
+    if (c.closeWith == L"cancel") {
+      PostMessageW(main, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    } else {
+      PostMessageW(main, WM_CLOSE, 0, 0);
+    }
+    const bool gone = WaitForSingleObject(pi.hProcess, 5000) == WAIT_OBJECT_0;
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - asked);
+    Check(gone, L"TrimsenseGUI.exe ended " + std::to_wstring(ms.count()) + L" ms after " + c.closeWith +
+                    L" during the run");
+    Check(WaitFor([&] { return CommandCount(report, "frame_close") == CommandCount(report, "frame_open"); }, 10s),
+          L"the printer received the closing frame");
+    Check(CommandCount(report, "frame_threshold_write") == 0, L"no threshold written");
+    if (!gone) TerminateProcess(pi.hProcess, 1);
+    CloseHandle(pi.hProcess);
+    return;
+  }
+
   Click(adjustment);
   HWND box = nullptr;
   bool answered = false;
@@ -388,7 +436,7 @@ int wmain(int argc, wchar_t** argv) {
           cur.push_back(ch);
         }
       }
-      if (f.size() != 4 && !(f.size() == 5 && f[4] == L"search")) {
+      if (f.size() != 4 && !(f.size() == 5 && (f[4] == L"search" || f[4] == L"close" || f[4] == L"cancel"))) {
         std::fwprintf(stderr, L"bad case %ls\n", a.c_str());
         return 2;
       }
@@ -396,7 +444,8 @@ int wmain(int argc, wchar_t** argv) {
       c.address = f[1];
       c.standInExit = f[2];
       c.expected = _wtoi(f[3].c_str());
-      c.search = f.size() == 5;
+      c.search = f.size() == 5 && f[4] == L"search";
+      if (f.size() == 5 && !c.search) c.closeWith = f[4];
       cases.push_back(c);
     }
   }
