@@ -283,7 +283,7 @@ void CDirectComm::AwaitReports(Clock::time_point deadline) {
 
 bool CDirectComm::OnMonitorThread() const {
   std::lock_guard<std::mutex> guard(monitorLock_);
-  return monitor_ && monitor_->thread.get_id() == std::this_thread::get_id();
+  return monitor_ && monitor_->thread.IsCurrent();
 }
 
 bool CDirectComm::MonitorEntersLibrary() {

@@ -4,14 +4,15 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
-#include <thread>
 #include <vector>
+
+#include "platform/library_thread.h"
 
 namespace tw::portwire {
 
 // One run of the dispatcher thread. Its flags are guarded by State::lock.
 struct CCallbackDispatcher::Run {
-  std::thread thread;
+  platform::LibraryThread thread;
   bool stop = false;        // deliver what is queued, then end
   bool abandon = false;     // end as soon as the current callback returns
   bool delivering = false;  // inside a callback now
@@ -63,7 +64,7 @@ void CCallbackDispatcher::StartThreadLocked(const std::shared_ptr<State>& state)
   if (state->run) state->stale.push_back(std::move(state->run));
   auto run = std::make_shared<Run>();
   try {
-    run->thread = std::thread([state, run] { Loop(state, run); });
+    run->thread = platform::LibraryThread([state, run] { Loop(state, run); });
   } catch (...) {
     // No thread to be had: the events wait for the next post's attempt.
     return;
@@ -71,7 +72,7 @@ void CCallbackDispatcher::StartThreadLocked(const std::shared_ptr<State>& state)
   state->run = std::move(run);
   // Runs that have ended are joined here, never one inside a callback.
   for (auto it = state->stale.begin(); it != state->stale.end();) {
-    if ((*it)->finished && (*it)->thread.get_id() != std::this_thread::get_id()) {
+    if ((*it)->finished && !(*it)->thread.IsCurrent()) {
       (*it)->thread.join();
       it = state->stale.erase(it);
     } else {
@@ -108,7 +109,7 @@ void CCallbackDispatcher::Stop(int waitMs) {
     run->stop = true;
     state.changed.notify_all();
     // From a callback on the dispatcher thread: it ends after that callback.
-    if (run->thread.get_id() == std::this_thread::get_id()) return;
+    if (run->thread.IsCurrent()) return;
     const bool ended = state.changed.wait_for(guard, std::chrono::milliseconds(waitMs > 0 ? waitMs : 0),
                                               [&] { return run->finished; });
     if (!ended) {
@@ -122,7 +123,7 @@ void CCallbackDispatcher::Stop(int waitMs) {
   }
   std::vector<std::shared_ptr<Run>> done;
   for (auto it = state.stale.begin(); it != state.stale.end();) {
-    if ((*it)->finished && (*it)->thread.get_id() != std::this_thread::get_id()) {
+    if ((*it)->finished && !(*it)->thread.IsCurrent()) {
       done.push_back(std::move(*it));
       it = state.stale.erase(it);
     } else {
@@ -156,10 +157,9 @@ uint64_t CCallbackDispatcher::Dropped() const {
 
 bool CCallbackDispatcher::OnDispatcherThread() const {
   std::lock_guard<std::mutex> guard(state_->lock);
-  const auto self = std::this_thread::get_id();
-  if (state_->run && state_->run->thread.get_id() == self) return true;
+  if (state_->run && state_->run->thread.IsCurrent()) return true;
   for (const auto& run : state_->stale) {
-    if (run->thread.get_id() == self) return true;
+    if (run->thread.IsCurrent()) return true;
   }
   return false;
 }
