@@ -14,7 +14,7 @@
 //   enum-guard                    KPC_EnumDevPort with the array's end against
 //                                 an unreadable page
 //   flood ADDR                    the printer floods 8 s, nobody reads
-//   probe ADDR                    hostile arguments, calling order, re-entrant
+//   probe ADDR                    (and the next address) hostile arguments, calling order, re-entrant
 //                                 callbacks and faults mid-exchange
 // Prints what it measured; exit code 0 when every check held, 1 otherwise.
 
@@ -433,7 +433,11 @@ int Flood(const std::string& address) {
   std::printf("flood of %d ms with nobody reading: client memory grew by %ld KiB (peak %ld KiB); "
               "KPC_Read afterwards: reply after %lld ms\n",
               kFloodMs, growthKiB, peak, took);
-  return growthKiB < 16 * 1024 && took >= 0 ? 0 : 1;
+  // A race detector's shadow memory grows with the memory the program
+  // touches; its builds say by how much (PORTWIRE_TEST_MEMORY_FACTOR).
+  const char* factorText = std::getenv("PORTWIRE_TEST_MEMORY_FACTOR");
+  const long factor = factorText != nullptr && std::atoi(factorText) > 0 ? std::atoi(factorText) : 1;
+  return growthKiB < factor * 16 * 1024 && took >= 0 ? 0 : 1;
 }
 
 // ----- the hostile-integrator probe -----
@@ -479,9 +483,20 @@ void PORTWIRE_CALL ReentrantStatus(int32_t, void*) {
   g_api.KPC_GetStatus(&status);
 }
 
+// The next loopback address (127.0.0.97 -> 127.0.0.98).
+std::string NextAddress(const std::string& address) {
+  const size_t dot = address.rfind('.');
+  return address.substr(0, dot + 1) + std::to_string(std::atoi(address.c_str() + dot + 1) + 1);
+}
+
 int Probe(const std::string& address) {
+  // Both printers start before the library makes any thread: forking later
+  // is not safe.
   SimProcess sim;
   if (!sim.Start(address)) return 2;
+  const std::string megabyteAddress = NextAddress(address);
+  SimProcess megabyte;
+  if (!megabyte.Start(megabyteAddress, {tw::sim::Fault::kFlood}, 5000, 1 << 20)) return 2;
   HideMachinePorts();
   if (!g_api.Load()) return 2;
   Outcomes o;
@@ -658,8 +673,8 @@ int Probe(const std::string& address) {
   ::waitpid(sim.pid, nullptr, 0);
   sim.pid = -1;
   // (4) a megabyte without a terminating zero, then a normal reply.
-  SimProcess megabyte;
-  if (!megabyte.Start(address, {tw::sim::Fault::kFlood}, 5000, 1 << 20)) return 2;
+  PortSettings megabyteRecord = NetRecord(megabyteAddress, 500);
+  o.Expect("SetPort to a printer that sends a megabyte", g_api.KPC_SetPort(&megabyteRecord), PW_OK);
   o.Expect("Open to a printer that sends a megabyte", g_api.KPC_Open(1), PW_OK);
   {
     const auto start = Clock::now();
