@@ -4,10 +4,12 @@
 // Every thread ends its body by parking: SignalObjectAndWait sets "left" and
 // enters an alertable wait on an event that is never set, in one system call,
 // so once "left" is seen the thread will not run any of the library's code
-// again. join then queues ExitThread to it as an asynchronous procedure call:
-// the thread ends from inside the system's wait. Outside teardown join waits
-// for that end; during teardown (loader's lock held) it does not, and the
-// thread finishes once the loader lets go, after the library is gone.
+// again. Outside teardown join then queues ExitThread to it as an
+// asynchronous procedure call (an orderly end from inside the system's wait)
+// and waits for that end. During teardown (loader's lock held) an orderly end
+// would wait for that lock: join ends the parked thread where it waits
+// instead, which needs no lock, and waits for that, so no thread of the
+// library is left when its code goes.
 #include <windows.h>
 
 #include <atomic>
@@ -67,7 +69,7 @@ DWORD WINAPI ThreadEntry(void* p) {
   const HANDLE left = st->left;
   const HANDLE never = st->never;
   SignalObjectAndWait(left, never, INFINITE, TRUE);
-  for (;;) WaitForSingleObjectEx(never, INFINITE, TRUE);  // only EndParkedThread ends this
+  for (;;) WaitForSingleObjectEx(never, INFINITE, TRUE);  // only the owner ends this thread
 }
 
 }  // namespace
@@ -97,22 +99,21 @@ bool LibraryThread::IsCurrent() const { return state_ && state_->id == GetCurren
 void LibraryThread::join() {
   if (!state_) return;
   State& st = *state_;
-  const bool teardown = InLibraryTeardown();
-  if (WaitForSingleObject(st.left, teardown ? kTeardownWaitMs : INFINITE) != WAIT_OBJECT_0) {
-    // Teardown only: the thread never got to its end (not started yet, its
-    // start waiting for the loader's lock, or stuck in a loader call). It
-    // must not run on into code that is about to go.
+  if (!InLibraryTeardown()) {
+    WaitForSingleObject(st.left, INFINITE);
+    EndParkedThread(st.thread);
+    WaitForSingleObject(st.thread, INFINITE);
+  } else {
+    // The loader's lock is held: an ending thread would wait for it. A thread
+    // parked at its end holds nothing and runs none of the library's code
+    // any more; it is ended where it waits, and that end needs no lock. A
+    // thread that never got to its end (not started, or stuck in a loader
+    // call) must not run on into code that is about to go: ended as well.
+    WaitForSingleObject(st.left, kTeardownWaitMs);
     TerminateThread(st.thread, 0);
     WaitForSingleObject(st.thread, kTeardownWaitMs);
-  } else {
-    EndParkedThread(st.thread);
   }
-  if (!teardown) {
-    WaitForSingleObject(st.thread, INFINITE);
-    CloseHandle(st.never);
-  }
-  // During teardown the parked thread still waits on `never`: that handle
-  // stays open; the thread itself ends once the loader lets go.
+  CloseHandle(st.never);
   CloseHandle(st.left);
   CloseHandle(st.thread);
   state_.reset();

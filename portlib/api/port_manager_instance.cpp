@@ -108,12 +108,17 @@ void PORTWIRE_CALL RawTrampoline(int32_t kind, const uint8_t* bytes, void* user)
 
 LibraryCall::LibraryCall() {
   // Counted before the check, so that the end, which sets the flag before
-  // it counts, either sees this call or this call sees the flag.
+  // it counts, either sees this call or this call sees the flag. A refused
+  // call stops counting at once: a client that keeps calling in a loop must
+  // not look like a call that never leaves.
   g_inside.fetch_add(1);
   admitted_ = !g_ending.load();
+  if (!admitted_) g_inside.fetch_sub(1);
 }
 
-LibraryCall::~LibraryCall() { g_inside.fetch_sub(1); }
+LibraryCall::~LibraryCall() {
+  if (admitted_) g_inside.fetch_sub(1);
+}
 
 bool LibraryEnding() { return g_ending.load(); }
 
