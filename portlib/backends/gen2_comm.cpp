@@ -1,6 +1,7 @@
 #include "portlib/backends/gen2_comm.h"
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "portlib/backends/maker_locations.h"
@@ -315,14 +316,13 @@ bool CGen2Comm::ReadNumber(int32_t handle, const char16_t* property, int32_t& ou
   return true;
 }
 
-bool CGen2Comm::WriteNumber(int32_t handle, const char16_t* property, int32_t value) const {
+int32_t CGen2Comm::WriteNumber(int32_t handle, const char16_t* property, int32_t value) const {
   std::vector<char16_t> request = PropertyRequest(property);
   const size_t nameBytes = request.size() * 2;
   std::vector<uint8_t> input(nameBytes + 4);
   std::memcpy(input.data(), request.data(), nameBytes);
   std::memcpy(input.data() + nameBytes, &value, 4);
-  return fn_.ioctl(handle, kIoctlSetNumber, input.data(), static_cast<uint32_t>(input.size()), nullptr, 0, nullptr) ==
-         0;
+  return fn_.ioctl(handle, kIoctlSetNumber, input.data(), static_cast<uint32_t>(input.size()), nullptr, 0, nullptr);
 }
 
 bool CGen2Comm::WriteString(int32_t handle, const char16_t* property, std::u16string_view value) const {
@@ -430,18 +430,30 @@ Result CGen2Comm::FindPort(PortSettings* record) {
 Result CGen2Comm::ApplySerialSettings(const PortSettings* record) {
   if (record == nullptr) return kResultInvalidArgument;
   if (!library_.IsLoaded()) return kResultFailed;
+  if (Owner() == nullptr) return kResultFailed;
+  // The settings are for the port being changed (the current one); the
+  // caller's record only carries the values, and may name no device at all.
+  const std::u16string device(GetText(Owner()->CurrentSettings().deviceName));
   int32_t handle = -1;
-  const std::u16string device(GetText(record->deviceName));
   if (fn_.open(device.c_str(), &handle) != 0) return kResultFailed;
   if (fn_.lock(handle, kLockTimeoutMs) != 0) {
     fn_.close(handle);
     return kResultFailed;
   }
-  WriteNumber(handle, u"BaudRate", record->baudRate);
-  WriteNumber(handle, u"Parity", record->parity);
-  WriteNumber(handle, u"FlowControl", record->flowControl == 1 ? 1 : 2);
+  const std::pair<const char16_t*, int32_t> items[] = {{u"BaudRate", record->baudRate},
+                                                       {u"Parity", record->parity},
+                                                       {u"FlowControl", record->flowControl == 1 ? 1 : 2}};
+  Result result = kResultOk;
+  for (const auto& [property, value] : items) {
+    // A refused setting leaves the port as it was: never report that as applied.
+    const int32_t code = WriteNumber(handle, property, value);
+    if (code != 0) {
+      result = TranslateResult(code);
+      break;
+    }
+  }
   fn_.close(handle);
-  return kResultOk;
+  return result;
 }
 
 Result CGen2Comm::VerifySerialSettings(const PortSettings* record) {

@@ -79,7 +79,8 @@ class CGen2Comm : public CServiceCommBase {
   // Property reads and writes through Ioctl on `handle`.
   bool ReadString(int32_t handle, const char16_t* property, std::u16string& out) const;
   bool ReadNumber(int32_t handle, const char16_t* property, int32_t& out) const;
-  bool WriteNumber(int32_t handle, const char16_t* property, int32_t value) const;
+  // The driver's code (0: written).
+  int32_t WriteNumber(int32_t handle, const char16_t* property, int32_t value) const;
   bool WriteString(int32_t handle, const char16_t* property, std::u16string_view value) const;
 
   // Callbacks handed to the library; the context is always the manager.

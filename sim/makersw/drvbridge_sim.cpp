@@ -121,6 +121,7 @@ int32_t SetProperty(int32_t handle, uint32_t code, const void* input, uint32_t i
   Change change;
   if (code == kIoctlSetNumber) {
     if (restUnits < 2) return static_cast<int32_t>(kDrvFailed);
+    if (port.HasFault("refuse-settings")) return static_cast<int32_t>(kDrvSettingsRefused);
     int32_t value = 0;
     std::memcpy(&value, rest, 4);
     if (name == "BaudRate") change = {"baud", std::to_string(value)};

@@ -221,6 +221,35 @@ TEST_F(KpcMaintenance, SerialSettingsOnRouteOneReachTheOpenPortOrFail) {
   EXPECT_NE(staging.ReadPorts().find("baud=9600"), std::string::npos) << staging.ReadPorts();
 }
 
+// The driver path, the port service's fallback: the same two promises.
+TEST_F(KpcMaintenance, SerialSettingsOnTheDriverPathReachTheOpenPortOrFail) {
+  tw::makersw::Staging staging({true, false});
+  const std::string port = "port com3 type=COM portname=COM3 baud=9600 " + PrinterLink();
+  staging.WritePorts(port + "\n");
+  ASSERT_TRUE(api.Load());
+  const auto open = [&] {
+    PortSettings record = Record(u"COM", u"COM3", u"pipe://KP/com3", 1);
+    ASSERT_EQ(api.KPC_SetPort(&record), PW_OK);
+    ASSERT_EQ(api.KPC_Open(1), PW_OK);
+    int32_t version = 0;
+    ASSERT_EQ(api.KPC_GetAccessVersion(&version), PW_OK);
+    ASSERT_EQ(version, 2);
+  };
+
+  open();
+  PortSettings change = Record(u"COM", u"COM3", u"", 1);
+  change.baudRate = 38400;
+  EXPECT_EQ(api.KPC_PortSetting(&change), PW_OK);
+  EXPECT_NE(staging.ReadPorts().find("baud=38400"), std::string::npos) << staging.ReadPorts();
+
+  staging.WritePorts(port + " faults=refuse-settings\n");
+  open();
+  PortSettings refused = Record(u"COM", u"COM3", u"pipe://KP/com3", 1);
+  refused.baudRate = 19200;
+  EXPECT_EQ(api.KPC_PortSetting(&refused), PW_SETTINGS_MISMATCH);
+  EXPECT_NE(staging.ReadPorts().find("baud=9600"), std::string::npos) << staging.ReadPorts();
+}
+
 std::atomic<int> g_stateEvents{0};
 std::atomic<uint32_t> g_lastState{0};
 int32_t PORTWIRE_CALL ServiceStateCallback(uintptr_t event, uintptr_t, uintptr_t state, uintptr_t, uintptr_t,
