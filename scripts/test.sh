@@ -46,6 +46,8 @@ fi
 
 step "native tests"
 ctest --test-dir build -j "$jobs" --output-on-failure || failed+=("native tests")
+# The hostile-client probe's summary: how many calls it made and what came back.
+grep -h '^probe summary:' build/Testing/Temporary/LastTest.log 2>/dev/null || echo "probe summary: not found"
 
 step "Debian package: build, lintian, install, run, remove"
 # A separate stage: packs the native build, installs the package into this
@@ -61,6 +63,7 @@ if cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTW_SANI
   ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:verify_asan_link_order=0" \
   UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
     ctest --test-dir build-asan -j "$jobs" --output-on-failure || failed+=("address-sanitizer tests")
+  grep -h '^probe summary:' build-asan/Testing/Temporary/LastTest.log 2>/dev/null | sed 's/^/ASan /'
 else
   tail -30 build-asan/build.log 2>/dev/null
   failed+=("address-sanitizer build")
