@@ -189,65 +189,42 @@ TEST_F(KpcMaintenance, NetworkAddressChangeStaysInsideTheInterfacesSubnet) {
   interface_->SetSettings(original);
 }
 
+// Over the port service and over its fallback, the driver path: the caller's
+// record carries the new values, not the port's address, so the settings go
+// to the open port; a refused setting leaves the port as it was and the caller
+// hears of it.
 TEST_F(KpcMaintenance, SerialSettingsOnRouteOneReachTheOpenPortOrFail) {
-  tw::makersw::Staging staging({false, true});
-  const std::string port = "port nvmprt_com1 type=COM portname=COM3 baud=9600 " + PrinterLink();
-  staging.WritePorts(port + "\n");
-  ASSERT_TRUE(api.Load());
-  const auto open = [&] {
-    PortSettings record = Record(u"COM", u"COM3", u"pipe://KP/nvmprt_com1", 1);
-    ASSERT_EQ(api.KPC_SetPort(&record), PW_OK);
-    ASSERT_EQ(api.KPC_Open(1), PW_OK);
-    int32_t version = 0;
-    ASSERT_EQ(api.KPC_GetAccessVersion(&version), PW_OK);
-    ASSERT_EQ(version, 3);
-  };
+  for (bool service : {true, false}) {
+    SCOPED_TRACE(service ? "port service" : "driver path");
+    tw::makersw::Staging staging({!service, service});
+    const std::string name = service ? "nvmprt_com1" : "com3";
+    const std::u16string device = u"pipe://KP/" + std::u16string(name.begin(), name.end());
+    const std::string port = "port " + name + " type=COM portname=COM3 baud=9600 " + PrinterLink();
+    staging.WritePorts(port + "\n");
+    ASSERT_TRUE(api.Load());
+    const auto open = [&] {
+      PortSettings record = Record(u"COM", u"COM3", device.c_str(), 1);
+      ASSERT_EQ(api.KPC_SetPort(&record), PW_OK);
+      ASSERT_EQ(api.KPC_Open(1), PW_OK);
+      int32_t version = 0;
+      ASSERT_EQ(api.KPC_GetAccessVersion(&version), PW_OK);
+      ASSERT_EQ(version, service ? 3 : 2);
+    };
 
-  // The caller's record carries the new values, not the port's address: the
-  // settings go to the open port.
-  open();
-  PortSettings change = Record(u"COM", u"COM3", u"", 1);
-  change.baudRate = 38400;
-  EXPECT_EQ(api.KPC_PortSetting(&change), PW_OK);
-  EXPECT_NE(staging.ReadPorts().find("baud=38400"), std::string::npos) << staging.ReadPorts();
+    open();
+    PortSettings change = Record(u"COM", u"COM3", u"", 1);
+    change.baudRate = 38400;
+    EXPECT_EQ(api.KPC_PortSetting(&change), PW_OK);
+    EXPECT_NE(staging.ReadPorts().find("baud=38400"), std::string::npos) << staging.ReadPorts();
 
-  // The service refuses the settings: the port keeps its own and the caller
-  // hears of it.
-  staging.WritePorts(port + " faults=refuse-settings\n");
-  open();
-  PortSettings refused = Record(u"COM", u"COM3", u"pipe://KP/nvmprt_com1", 1);
-  refused.baudRate = 19200;
-  EXPECT_EQ(api.KPC_PortSetting(&refused), PW_SETTINGS_MISMATCH);
-  EXPECT_NE(staging.ReadPorts().find("baud=9600"), std::string::npos) << staging.ReadPorts();
-}
-
-// The driver path, the port service's fallback: the same two promises.
-TEST_F(KpcMaintenance, SerialSettingsOnTheDriverPathReachTheOpenPortOrFail) {
-  tw::makersw::Staging staging({true, false});
-  const std::string port = "port com3 type=COM portname=COM3 baud=9600 " + PrinterLink();
-  staging.WritePorts(port + "\n");
-  ASSERT_TRUE(api.Load());
-  const auto open = [&] {
-    PortSettings record = Record(u"COM", u"COM3", u"pipe://KP/com3", 1);
-    ASSERT_EQ(api.KPC_SetPort(&record), PW_OK);
-    ASSERT_EQ(api.KPC_Open(1), PW_OK);
-    int32_t version = 0;
-    ASSERT_EQ(api.KPC_GetAccessVersion(&version), PW_OK);
-    ASSERT_EQ(version, 2);
-  };
-
-  open();
-  PortSettings change = Record(u"COM", u"COM3", u"", 1);
-  change.baudRate = 38400;
-  EXPECT_EQ(api.KPC_PortSetting(&change), PW_OK);
-  EXPECT_NE(staging.ReadPorts().find("baud=38400"), std::string::npos) << staging.ReadPorts();
-
-  staging.WritePorts(port + " faults=refuse-settings\n");
-  open();
-  PortSettings refused = Record(u"COM", u"COM3", u"pipe://KP/com3", 1);
-  refused.baudRate = 19200;
-  EXPECT_EQ(api.KPC_PortSetting(&refused), PW_SETTINGS_MISMATCH);
-  EXPECT_NE(staging.ReadPorts().find("baud=9600"), std::string::npos) << staging.ReadPorts();
+    staging.WritePorts(port + " faults=refuse-settings\n");
+    open();
+    PortSettings refused = Record(u"COM", u"COM3", device.c_str(), 1);
+    refused.baudRate = 19200;
+    EXPECT_EQ(api.KPC_PortSetting(&refused), PW_SETTINGS_MISMATCH);
+    EXPECT_NE(staging.ReadPorts().find("baud=9600"), std::string::npos) << staging.ReadPorts();
+    api.Unload();
+  }
 }
 
 std::atomic<int> g_stateEvents{0};
