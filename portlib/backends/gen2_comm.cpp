@@ -430,10 +430,12 @@ Result CGen2Comm::FindPort(PortSettings* record) {
 Result CGen2Comm::ApplySerialSettings(const PortSettings* record) {
   if (record == nullptr) return kResultInvalidArgument;
   if (!library_.IsLoaded()) return kResultFailed;
-  if (Owner() == nullptr) return kResultFailed;
-  // The settings are for the port being changed (the current one); the
-  // caller's record only carries the values, and may name no device at all.
-  const std::u16string device(GetText(Owner()->CurrentSettings().deviceName));
+  // The settings are for the port being changed: the current one, whose
+  // record names its device; the caller's record carries the values and may
+  // name no device at all. Before any port was set, the caller's device.
+  std::u16string device;
+  if (Owner() != nullptr) device = GetText(Owner()->CurrentSettings().deviceName);
+  if (device.empty() || device == u"Unknown") device = GetText(record->deviceName);
   int32_t handle = -1;
   if (fn_.open(device.c_str(), &handle) != 0) return kResultFailed;
   if (fn_.lock(handle, kLockTimeoutMs) != 0) {
