@@ -482,6 +482,15 @@ TEST_F(DirectCommTest, StatusBeforeAReplyIsReportedBeforeTheReadReturns) {
       EXPECT_EQ(got, (Bytes{0x37, 0x4D, 0x30, 0x24, 0x00}));
       EXPECT_EQ(kp_->Status(), 0) << "round " << round << ": the status came before the reply";
     }
+    // Callbacks run on the dispatcher's thread, so the last one may still be
+    // on its way when the last Read returns.
+    for (int i = 0; i < 200; ++i) {
+      {
+        std::lock_guard<std::mutex> g(calls.mu);
+        if (calls.threads.size() >= 5u) break;
+      }
+      std::this_thread::sleep_for(10ms);
+    }
     {
       std::lock_guard<std::mutex> g(calls.mu);
       EXPECT_GE(calls.threads.size(), 5u);  // at registration, then once a round
