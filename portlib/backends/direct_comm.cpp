@@ -329,7 +329,7 @@ bool CDirectComm::WaitForBlock(int waitMs) {
   CManualResetEvent& arrived = owner.DataArrivedEvent();
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
   WaitingReader reader(*this);
-  if (UsesWaitReadable() && MonitorRunning()) reader.StartReading();
+  if (UsesWaitReadable() && MonitorSettled()) reader.StartReading();
   int misses = 0;
   bool foundReports = false;
   for (;;) {

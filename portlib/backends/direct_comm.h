@@ -161,6 +161,8 @@ class CDirectComm : public CCommBase {
   // LNKIO_WaitReadable wakes when the link closes (Close closes it first).
   void StopMonitor(int waitMs = kStopWaitMs);
   bool MonitorRunning() const;
+  // Running and past its first link and status step (which may purge).
+  bool MonitorSettled() const;
   // Status 16, then the status callback (16) and the raw status callback
   // (999, null) on a short-lived thread.
   void NotifyLinkLost();

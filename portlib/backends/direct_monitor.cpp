@@ -31,6 +31,10 @@ bool IsRealTimeReport(const uint8_t* b, int32_t length, uint8_t first) {
 // that has not stopped yet can never be mistaken for a newly started one.
 struct CDirectComm::MonitorRun {
   std::atomic<bool> running{true};
+  // The first pass's link and status step is done. That step may purge, so
+  // a waiting Read leaves the library to the monitor until then: a reply it
+  // took earlier would be thrown away.
+  std::atomic<bool> settled{false};
   platform::LibraryThread thread;
   std::mutex lock;
   std::condition_variable finishedChanged;
@@ -128,6 +132,11 @@ void CDirectComm::JoinStaleMonitors(bool blocking) {
 bool CDirectComm::MonitorRunning() const {
   std::lock_guard<std::mutex> guard(monitorLock_);
   return monitor_ && monitor_->running.load();
+}
+
+bool CDirectComm::MonitorSettled() const {
+  std::lock_guard<std::mutex> guard(monitorLock_);
+  return monitor_ && monitor_->running.load() && monitor_->settled.load();
 }
 
 bool CDirectComm::IsOnline() const {
@@ -326,6 +335,7 @@ void CDirectComm::MonitorLoop(MonitorRun& run) {
   MonitorState state;
   while (run.running.load()) {
     if (!CheckLinkStep(run, state)) break;
+    if (!state.deferred) run.settled.store(true);
     if (!run.running.load()) break;
     const ReadOutcome outcome = ReadStep(state, buffer);
     DispatchReports();
