@@ -50,8 +50,8 @@ ip -n "$pb" link set nwb$tag up
 ip -n "$cli" link set nwca$tag up
 ip -n "$cli" link set nwcb$tag up
 set +e
-for spec in "$pa 0a" "$pb 0b"; do
-  set -- $spec
+for peer in "$pa 0a" "$pb 0b"; do
+  set -- $peer
   ip netns exec "$1" "$native/bin/netif-sim" --bind-any --reuse --mac 00:11:62:00:00:$2 --lifetime 60 \
     >"$dir/sim-$2.out" 2>&1 &
   sims+=($!)
