@@ -35,6 +35,10 @@ class IPortwireLibrary : public IPortwire {
   virtual void ReleasePort() = 0;
   // One line (no line end) saying why the last Load or Open failed.
   virtual std::string WhyNotOpened(const PortSettings& settings) = 0;
+  // The same line when the port opened but its device could not be reached
+  // (a USB port opens while its printer cannot be linked); empty when the
+  // device was linked or nothing is known.
+  virtual std::string WhyNotLinked(const PortSettings& settings) = 0;
 };
 
 }  // namespace tw::console

@@ -47,14 +47,13 @@ bool CPortwireManager::Load() {
   return true;
 }
 
-std::string CPortwireManager::WhyNotOpened(const PortSettings& settings) {
-  if (!module_.IsLoaded()) {
-    return "Trimsense: cannot load the communication library " + platform::NativeModuleFileName(u"Portwire.dll") +
-           " (missing, or without the functions this program needs)";
-  }
+namespace {
+
+// The port-access library's account of its last open. The library keeps no
+// reason of its own: the port-access library it loaded into this process
+// does. Found, never loaded, here.
+OpenFailure LastLinkFailure() {
   OpenFailure failure;
-  // The library keeps no reason of its own: the port-access library it
-  // loaded into this process does. Found, never loaded, here.
   const platform::Module portAccess = platform::Module::FindLoaded(u"lnkioapi.dll");
   if (const auto getOpenError = portAccess.Function<lnkio::GetOpenErrorFn>("LNKIO_GetOpenError")) {
     char device[512] = {};
@@ -65,7 +64,23 @@ std::string CPortwireManager::WhyNotOpened(const PortSettings& settings) {
       failure.device = device;
     }
   }
-  return DescribeOpenFailure(settings, failure);
+  return failure;
+}
+
+}  // namespace
+
+std::string CPortwireManager::WhyNotOpened(const PortSettings& settings) {
+  if (!module_.IsLoaded()) {
+    return "Trimsense: cannot load the communication library " + platform::NativeModuleFileName(u"Portwire.dll") +
+           " (missing, or without the functions this program needs)";
+  }
+  return DescribeOpenFailure(settings, LastLinkFailure());
+}
+
+std::string CPortwireManager::WhyNotLinked(const PortSettings& settings) {
+  if (!module_.IsLoaded()) return {};
+  const OpenFailure failure = LastLinkFailure();
+  return failure.known ? DescribeOpenFailure(settings, failure) : std::string();
 }
 
 void CPortwireManager::ReleasePort() {

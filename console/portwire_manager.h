@@ -33,6 +33,7 @@ class CPortwireManager : public IPortwireLibrary {
   // Asks the port-access library that the communication library loaded (its
   // optional LNKIO_GetOpenError) why the port did not open.
   std::string WhyNotOpened(const PortSettings& settings) override;
+  std::string WhyNotLinked(const PortSettings& settings) override;
 
   int32_t Open(const PortSettings* settings) override;
   int32_t Close() override;

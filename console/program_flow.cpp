@@ -42,6 +42,10 @@ int RunOpened(IPortwireLibrary& library, const PortSettings& settings, bool test
     console.Print("Communication test success\n");
   } else {
     console.Print("Communication test false:%d\n", result);
+    // A port that opened without reaching its device (USB) still has a
+    // reason for the technician.
+    const std::string why = library.WhyNotLinked(settings);
+    if (!why.empty()) console.WriteError(why);
   }
   console.Print("\n");
   if (result != 0) return result;

@@ -37,6 +37,10 @@ State& Current() {
 void RememberOpen(int32_t code, tw::lnkio::OpenFailure failure) {
   State& s = Current();
   std::lock_guard<std::mutex> lock(s.mutex);
+  // A USB printer is tried in both classes in turn: that the other class has
+  // no device of that number must not hide why the device itself failed.
+  using Usb = tw::lnkio::OpenFailure::Usb;
+  if (failure.usb == Usb::kNotInClass && s.openCode != kLnkioOk && s.openFailure.usb == Usb::kDevice) return;
   s.openCode = code;
   s.openFailure = std::move(failure);
 }

@@ -48,6 +48,9 @@ class Transport {
 struct OpenFailure {
   int osError = 0;
   std::string device;
+  // USB: whether a listed device itself failed, or its number has no device
+  // in the class that was tried.
+  enum class Usb { kNone, kDevice, kNotInClass } usb = Usb::kNone;
 };
 
 // Opens the transport that the block describes; null with *code set on failure

@@ -1,6 +1,6 @@
 // Linux transports: serial and parallel devices through the port name table,
-// the kernel's USB printer device, TCP to port 9100. USB vendor class devices
-// are in usb_vendor_posix.cpp.
+// the kernel's USB printer device, TCP to port 9100. USB printers reached
+// through libusb are in usb_bulk_posix.cpp.
 #include "lnkio/transport.h"
 #include "lnkio/fd_io.h"
 
@@ -28,14 +28,13 @@
 #include <vector>
 
 #include "lnkio/lnkioapi.h"
+#include "lnkio/usb_bulk.h"
 #include "platform/machine_ports.h"
 #include "platform/port_names.h"
 
 namespace fs = std::filesystem;
 
 namespace tw::lnkio {
-
-std::unique_ptr<Transport> OpenUsbVendorTransport(const LinkOpenBlock& block, int* code, OpenFailure* failure);
 
 using platform::UniqueFd;
 
@@ -314,15 +313,24 @@ std::unique_ptr<Transport> OpenParallel(const LinkOpenBlock& b, int* code, OpenF
   return OpenDeviceFile(*path, FdKind::kParallel, code, failure);
 }
 
-// USB printer class: device number usbIndex + 1 of the printer class (the
-// kernel printer device /dev/usb/lpN), as the machine-ports service numbers it
+// USB number usbIndex + 1 of a class, as the machine-ports service numbers it
 // for every program: by USB bus and port path, so the number does not depend
-// on the order in which the devices were plugged in.
-std::unique_ptr<Transport> OpenUsbPrinter(const LinkOpenBlock& b, int* code, OpenFailure* failure) {
-  for (const platform::UsbPrinter& p : platform::MachinePorts().UsbPrinters(platform::kUsbClassPrinter)) {
-    if (p.number == b.usbIndex + 1) return OpenDeviceFile(p.node, FdKind::kUsbPrinter, code, failure);
+// on the order in which the devices were plugged in. A printer-class device
+// is opened through the kernel printer device (/dev/usb/lpN) where the kernel
+// claimed it, through libusb where it did not; a vendor-class device always
+// through libusb.
+std::unique_ptr<Transport> OpenUsb(const LinkOpenBlock& b, int usbClass, int* code, OpenFailure* failure) {
+  for (const platform::UsbPrinter& p : platform::MachinePorts().UsbPrinters(usbClass)) {
+    if (p.number != b.usbIndex + 1) continue;
+    auto transport = usbClass == platform::kUsbClassPrinter && !p.withoutPrinterDriver
+                         ? OpenDeviceFile(p.node, FdKind::kUsbPrinter, code, failure)
+                         : OpenUsbBulkTransport(p, code, failure);
+    if (!transport) failure->usb = OpenFailure::Usb::kDevice;
+    return transport;
   }
-  *code = Fail(failure, "USB printer " + std::to_string(b.usbIndex + 1), kLnkioErrNoDevice, ENODEV);
+  const char* what = usbClass == platform::kUsbClassPrinter ? "USB printer " : "USB vendor-class printer ";
+  *code = Fail(failure, what + std::to_string(b.usbIndex + 1), kLnkioErrNoDevice, ENODEV);
+  failure->usb = OpenFailure::Usb::kNotInClass;
   return nullptr;
 }
 
@@ -389,9 +397,9 @@ std::unique_ptr<Transport> OpenTransport(const LinkOpenBlock& block, int* code, 
   switch (block.kind) {
     case kLinkSerial: return OpenSerial(block, code, failure);
     case kLinkParallel: return OpenParallel(block, code, failure);
-    case kLinkUsbVendor: return OpenUsbVendorTransport(block, code, failure);
+    case kLinkUsbVendor: return OpenUsb(block, platform::kUsbClassVendor, code, failure);
     case kLinkNetwork: return OpenNetwork(block, code, failure);
-    case kLinkUsbPrinter: return OpenUsbPrinter(block, code, failure);
+    case kLinkUsbPrinter: return OpenUsb(block, platform::kUsbClassPrinter, code, failure);
     default: return nullptr;
   }
 }

@@ -1,6 +1,7 @@
 #pragma once
-// The two bulk endpoints of a USB vendor-class printer, behind a seam: the
-// transport (usb_vendor_posix.cpp) cuts every transfer into short slices so
+// The two bulk endpoints of a USB printer reached through libusb (the maker's
+// own class, or a printer-class device no kernel driver claimed), behind a
+// seam: the transport (usb_bulk_posix.cpp) cuts every transfer into short slices so
 // that Interrupt is seen quickly and a persistent error never turns into a
 // spin; tests check that against a fake that answers like a failing device.
 
@@ -9,6 +10,7 @@
 #include <memory>
 
 #include "lnkio/transport.h"
+#include "platform/machine_ports.h"
 
 namespace tw::lnkio {
 
@@ -26,6 +28,12 @@ class UsbBulk {
 // Each transfer waits at most this long, so Interrupt is seen within it.
 constexpr unsigned kUsbSliceMs = 50;
 
-std::unique_ptr<Transport> MakeUsbVendorTransport(std::unique_ptr<UsbBulk> bulk);
+std::unique_ptr<Transport> MakeUsbBulkTransport(std::unique_ptr<UsbBulk> bulk);
+
+// Opens a listed printer through libusb (its bulk pair, its interface
+// claimed); null with *code and *failure set when it cannot. The failure
+// names the printer's node.
+std::unique_ptr<Transport> OpenUsbBulkTransport(const platform::UsbPrinter& printer, int* code,
+                                                OpenFailure* failure);
 
 }  // namespace tw::lnkio

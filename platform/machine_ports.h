@@ -12,8 +12,10 @@
 //   - serial ports are the ttys with a device behind them: ttyS with a UART
 //     type other than "unknown", ttyUSB, ttyACM, rfcomm;
 //   - parallel ports are the lp devices of a present parport;
-//   - USB printer class: the usbmisc lp nodes; USB vendor class: devices with
-//     vendor id 0x7A5E and a vendor-specific (0xFF) interface.
+//   - USB printer class: the usbmisc lp nodes, and the maker's printer-class
+//     devices that no kernel printer driver claimed (their usbfs node);
+//     USB vendor class: devices with vendor id 0x7A5E and a vendor-specific
+//     (0xFF) interface.
 //   COM numbers come from one table (ComNumberOfTty / TtyOfComNumber), shared
 //   by listing and opening:
 //     COM1..COM32     ttyS0..ttyS31
@@ -90,6 +92,9 @@ struct UsbPrinter {
   int deviceAddress = 0;
   std::vector<int> sortKey;         // UsbSortKey of its place on the bus
   UsbDescriptors descriptors;       // see below (filled as far as known)
+  // Linux, printer class: no kernel printer driver has claimed the device,
+  // so `node` is its usbfs node and it is reached through libusb.
+  bool withoutPrinterDriver = false;
 };
 
 // One USB device of the maker (vendor id 0x7A5E) as found on the bus, in bus

@@ -93,6 +93,9 @@ struct UsbDeviceInfo {
   UsbDescriptors d;
   std::vector<std::pair<std::string, int>> interfaces;  // (sysname, class)
   bool hasPrinterInterface = false;
+  // The kernel's printer driver is bound to the printer interface, so its
+  // printer node is there or on its way.
+  bool printerDriverBound = false;
 };
 
 int SpeedMbps(const std::string& text) {
@@ -136,7 +139,9 @@ std::map<std::string, UsbDeviceInfo> UsbDevices(udev* u) {
       udev_device* parent = udev_device_get_parent_with_subsystem_devtype(d, "usb", "usb_device");
       if (!parent) return;
       const int cls = static_cast<int>(HexAttr(d, "bInterfaceClass"));
-      devices[Text(udev_device_get_syspath(parent))].interfaces.emplace_back(Text(udev_device_get_sysname(d)), cls);
+      UsbDeviceInfo& info = devices[Text(udev_device_get_syspath(parent))];
+      info.interfaces.emplace_back(Text(udev_device_get_sysname(d)), cls);
+      if (cls == 7 && Text(udev_device_get_driver(d)) == "usblp") info.printerDriverBound = true;
     }
   });
   for (auto it = devices.begin(); it != devices.end();) {
@@ -267,6 +272,7 @@ class UdevMachinePorts : public IMachinePorts {
     if (!u) return list;
     const auto devices = UsbDevices(u.get());
     if (usbClass == kUsbClassPrinter) {
+      std::set<std::string> withNode;  // syspaths of devices that have a printer node
       ForEachDevice(u.get(), "usbmisc", [&](udev_device* d) {
         const std::string name = Text(udev_device_get_sysname(d));
         if (name.rfind("lp", 0) != 0) return;
@@ -277,7 +283,22 @@ class UdevMachinePorts : public IMachinePorts {
         std::string node = Text(udev_device_get_devnode(d));
         if (node.empty()) node = "/dev/usb/" + name;
         list.push_back(PrinterOf(it->second, kUsbClassPrinter, node));
+        withNode.insert(it->first);
       });
+      // The maker's printers that the kernel's printer driver did not claim
+      // (usblp not loaded or blacklisted, as on many point-of-sale images)
+      // are reached through their usbfs node. They keep their place in the
+      // numbering and their identity. A device the driver is bound to but
+      // whose node has not come yet is left out: it gets its node shortly.
+      for (const auto& [path, info] : devices) {
+        if (info.d.vendorId != kMakerUsbVendorId || !info.hasPrinterInterface || withNode.count(path) ||
+            info.printerDriverBound || info.devNode.empty()) {
+          continue;
+        }
+        UsbPrinter p = PrinterOf(info, kUsbClassPrinter, info.devNode);
+        p.withoutPrinterDriver = true;
+        list.push_back(std::move(p));
+      }
     } else if (usbClass == kUsbClassVendor) {
       for (const auto& [path, info] : devices) {
         if (info.d.vendorId != kMakerUsbVendorId || info.hasPrinterInterface) continue;

@@ -36,10 +36,13 @@ class FakePrinter : public IPortwireLibrary {
   bool IsLoaded() const override { return loaded; }
   void ReleasePort() override { ++releases; }
   std::string WhyNotOpened(const PortSettings&) override { return "why: " + std::to_string(opens); }
+  std::string WhyNotLinked(const PortSettings&) override { return notLinkedReason; }
   int32_t Open(const PortSettings* settings) override;
   int32_t Close() override { ++closes; return 0; }
   int32_t Read(ByteArray& reply, int32_t timeoutMs) override;
   int32_t Write(const uint8_t* data, uint32_t count, uint32_t* written, int32_t timeoutMs) override;
+
+  std::string notLinkedReason;  // what WhyNotLinked says
 
   // What the printer answers to one command; an empty list means no answer.
   std::function<std::vector<ByteArray>(const ByteArray&)> answer;

@@ -90,6 +90,17 @@ TEST_F(ProgramFlowTest, TestOnlyAndTestFailures) {
   EXPECT_EQ(RunTrimsense(2, argv, other, out), kExitOtherModel);
   EXPECT_NE(out.output.find("Communication test false:6\n\n.exit\n"), std::string::npos);
   EXPECT_EQ(out.output.find("Slip Paper"), std::string::npos);
+  EXPECT_TRUE(out.errors.empty()) << "a printer that answered needs no reason";
+
+  // The port opened, but its device was never reached: the reason goes to
+  // standard error, the output is unchanged.
+  FakePrinter unreached;
+  unreached.answer = [](const ByteArray&) { return std::vector<ByteArray>{}; };
+  unreached.notLinkedReason = "Trimsense: cannot open 001 (/dev/bus/usb/001/003): Device or resource busy";
+  RecordingConsole silent;
+  EXPECT_EQ(RunTrimsense(2, argv, unreached, silent), kExitCommunication);
+  EXPECT_NE(silent.output.find("Communication test false:3\n"), std::string::npos);
+  EXPECT_EQ(silent.errors, std::vector<std::string>{unreached.notLinkedReason});
 }
 
 TEST_F(ProgramFlowTest, FailedAdjustmentSkipsTheReconnect) {

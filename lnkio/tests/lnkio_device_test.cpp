@@ -216,7 +216,7 @@ class FakeBulk : public UsbBulk {
 TEST(UsbVendor, APersistentErrorIsPacedAndEndsTheLink) {
   auto bulk = std::make_unique<FakeBulk>(LIBUSB_ERROR_OVERFLOW, 0);
   FakeBulk& device = *bulk;
-  Link link(MakeUsbVendorTransport(std::move(bulk)), 2000);
+  Link link(MakeUsbBulkTransport(std::move(bulk)), 2000);
   const auto start = Clock::now();
   EXPECT_EQ(link.WaitReadable(200), 0);
   EXPECT_LE(device.ins.load(), 10) << "failed transfers are not retried in a spin";
@@ -228,7 +228,7 @@ TEST(UsbVendor, APersistentErrorIsPacedAndEndsTheLink) {
 
 TEST(UsbVendor, ShutdownEndsASendTheDeviceDoesNotTake) {
   auto bulk = std::make_unique<FakeBulk>(LIBUSB_ERROR_TIMEOUT, LIBUSB_ERROR_TIMEOUT);
-  auto link = std::make_shared<Link>(MakeUsbVendorTransport(std::move(bulk)), 30000);
+  auto link = std::make_shared<Link>(MakeUsbBulkTransport(std::move(bulk)), 30000);
   std::atomic<int> result{0};
   std::atomic<bool> done{false};
   std::thread writer([&] {

@@ -155,6 +155,51 @@ TEST_F(MachinePortsBed, UsbPrintersPerClassWithDescriptorsInBusOrder) {
   EXPECT_EQ(maker[1].identity, printers[0].identity);
 }
 
+// A printer-class printer that the kernel's printer driver did not claim is
+// listed in its class through its usbfs node, with the number and identity it
+// would have with the driver; one the driver is bound to waits for its node.
+TEST_F(MachinePortsBed, PrinterClassPrintersWithoutThePrinterDriverKeepTheirPlace) {
+  UmockdevBed::UsbDevice claimed = PrinterClass();  // "1-2", /dev/usb/lp0
+  UmockdevBed::UsbDevice unclaimed = PrinterClass();
+  unclaimed.port = "1-1";
+  unclaimed.devnum = 2;
+  unclaimed.serial = "K4AB02";
+  unclaimed.lpIndex = -1;
+  UmockdevBed::UsbDevice nodePending = unclaimed;
+  nodePending.port = "1-3";
+  nodePending.devnum = 4;
+  nodePending.serial = "K4AB03";
+  nodePending.interfaceDriver = "usblp";
+  UmockdevBed::UsbDevice otherMaker = unclaimed;  // never taken from its owner
+  otherMaker.port = "1-4";
+  otherMaker.devnum = 5;
+  otherMaker.vendor = "04b8";
+  ASSERT_TRUE(bed->Add(UmockdevBed::Usb(claimed) + UmockdevBed::Usb(unclaimed) + UmockdevBed::Usb(nodePending) +
+                       UmockdevBed::Usb(otherMaker)));
+
+  const auto printers = MachinePorts().UsbPrinters(kUsbClassPrinter);
+  ASSERT_EQ(printers.size(), 2u);
+  EXPECT_EQ(printers[0].number, 1);
+  EXPECT_EQ(printers[0].node, "/dev/bus/usb/001/002");
+  EXPECT_TRUE(printers[0].withoutPrinterDriver);
+  EXPECT_EQ(printers[0].identity, "\\\\?\\usb#vid_7a5e&pid_0202#K4AB02#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}");
+  EXPECT_EQ(printers[0].descriptors.serial, "K4AB02");
+  EXPECT_EQ(printers[1].number, 2);
+  EXPECT_EQ(printers[1].node, "/dev/usb/lp0");
+  EXPECT_FALSE(printers[1].withoutPrinterDriver);
+  EXPECT_TRUE(MachinePorts().UsbPrinters(kUsbClassVendor).empty());
+
+  // Once the driver claims it, the same device keeps number and identity.
+  bed->RemoveUsb(unclaimed);
+  unclaimed.lpIndex = 1;
+  ASSERT_TRUE(bed->Add(UmockdevBed::Usb(unclaimed)));
+  const auto later = MachinePorts().UsbPrinters(kUsbClassPrinter);
+  ASSERT_EQ(later.size(), 2u);
+  EXPECT_EQ(later[0].node, "/dev/usb/lp1");
+  EXPECT_FALSE(later[0].withoutPrinterDriver);
+  EXPECT_EQ(later[0].identity, printers[0].identity);
+}
+
 TEST_F(MachinePortsBed, NothingPresentNothingListed) {
   EXPECT_TRUE(MachinePorts().SerialPorts().empty());
   EXPECT_TRUE(MachinePorts().ParallelPorts().empty());

@@ -92,7 +92,25 @@ class UmockdevBed {
     std::string speed = "480";
     std::string interfaceClass = "07";
     int lpIndex = -1;          // printer class: the usbmisc lp node
+    std::string interfaceDriver;  // the driver bound to the interface ("usblp"); empty: none
+    // The binary descriptors libusb reads from sysfs (one configuration, one
+    // interface of interfaceClass with bulk OUT 0x01 and bulk IN 0x82), so
+    // that libusb lists the device and can open its usbfs node.
+    bool usbfsDescriptors = false;
   };
+  // The hex text of those descriptors.
+  static std::string UsbDescriptorsHex(const UsbDevice& d) {
+    const auto le16 = [](const std::string& hex) {
+      const unsigned v = static_cast<unsigned>(std::strtoul(hex.c_str(), nullptr, 16));
+      char b[8];
+      std::snprintf(b, sizeof b, "%02x%02x", v & 0xFF, (v >> 8) & 0xFF);
+      return std::string(b);
+    };
+    const bool printer = d.interfaceClass == "07";
+    return "1201000200000040" + le16(d.vendor) + le16(d.product) + le16(d.bcdDevice) + "01020301" +
+           "09022000010100c0fa" + "0904000002" + d.interfaceClass + (printer ? "0102" : "0000") + "00" +
+           "07050102000200" + "07058202000200";
+  }
   static std::string UsbPath(const UsbDevice& d) {
     return "/sys/devices/pci0000:00/0000:00:14.0/usb1/" + d.port;
   }
@@ -125,12 +143,15 @@ class UmockdevBed {
     std::snprintf(bus, sizeof bus, "bus/usb/001/%03d", d.devnum);
     std::string text;
     text += "P: " + iface + "\nE: DEVTYPE=usb_interface\nE: SUBSYSTEM=usb\nA: bInterfaceClass=" + d.interfaceClass +
-            "\nA: bInterfaceNumber=00\n\n";
+            "\nA: bInterfaceNumber=00\n" +
+            (d.interfaceDriver.empty() ? "" : "L: driver=../../../../../../bus/usb/drivers/" + d.interfaceDriver + "\n") +
+            "\n";
     text += "P: " + dev + "\nN: " + bus + "\nE: DEVNAME=/dev/" + bus +
             "\nE: DEVTYPE=usb_device\nE: SUBSYSTEM=usb\nA: idVendor=" + d.vendor + "\nA: idProduct=" + d.product +
             "\nA: busnum=1\nA: devnum=" + std::to_string(d.devnum) + "\nA: version=" + d.version +
             "\nA: bcdDevice=" + d.bcdDevice + "\nA: speed=" + d.speed + "\nA: product=" + d.productName +
-            "\nA: manufacturer=Maker\n" + (d.serial.empty() ? "" : "A: serial=" + d.serial + "\n") + "\n";
+            "\nA: manufacturer=Maker\n" + (d.serial.empty() ? "" : "A: serial=" + d.serial + "\n") +
+            (d.usbfsDescriptors ? "A: bConfigurationValue=1\nH: descriptors=" + UsbDescriptorsHex(d) + "\n" : "") + "\n";
     return text;
   }
 

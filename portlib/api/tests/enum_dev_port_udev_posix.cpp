@@ -16,6 +16,7 @@
 #include "platform/module.h"
 #include "platform/process.h"
 #include "platform/tests/umockdev_bed.h"
+#include "platform/tests/umockdev_usbfs.h"
 #include "portwire.h"
 #include "shared/port_settings.h"
 #include "sim/printer/sim_protocol.h"
@@ -23,6 +24,7 @@
 namespace {
 
 using tw::testing::UmockdevBed;
+using tw::testing::UsbfsPrinter;
 
 struct Api {
   tw::platform::Module module;
@@ -276,6 +278,69 @@ TEST_F(EnumDevPortBed, EachListedUsbRecordOpensTheDeviceItLists) {
   std::copy(std::begin(one), std::end(one), numbered.portName);
   EXPECT_EQ(send(numbered), PW_OK);
   EXPECT_GT(printerEnd.Received(), printerBefore);
+}
+
+// A printer-class printer that no kernel printer driver claimed (usblp not
+// loaded) is listed in the printer class and adjusted through its usbfs node
+// by libusb; an interface that a driver holds is never taken from it.
+class UnclaimedUsbPrinter : public EnumDevPortBed {
+ protected:
+  static UmockdevBed::UsbDevice Device() {
+    UmockdevBed::UsbDevice d;
+    d.port = "1-2";
+    d.devnum = 3;
+    d.serial = "K4AB01";
+    d.usbfsDescriptors = true;
+    return d;
+  }
+  static constexpr const char* kNode = "/dev/bus/usb/001/003";
+  static tw::platform::ProcessResult Trimsense(const std::vector<std::string>& args) {
+    return tw::platform::RunProcess(tw::platform::ExecutableFolder() / "Trimsense", args, true);
+  }
+};
+
+TEST_F(UnclaimedUsbPrinter, IsListedAndAdjustedThroughLibusb) {
+  UsbfsPrinter device(*bed, kNode, tw::sim::SimBehaviour{}, {});
+  ASSERT_TRUE(device.Attached());
+  ASSERT_TRUE(bed->Add(UmockdevBed::Usb(Device())));
+
+  int32_t result = 0;
+  uint32_t found = 0;
+  const auto records = Enum(api, u"USB", 4, &result, &found);
+  ASSERT_EQ(result, PW_OK);
+  ASSERT_EQ(found, 1u);
+  EXPECT_EQ(Text(records[0].portName), u"001");
+  EXPECT_EQ(records[0].usbClass, 1);
+  EXPECT_EQ(Text(records[0].servicePortName), u"\\\\?\\usb#vid_7a5e&pid_0202#K4AB01#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}");
+
+  const auto run = Trimsense({"-u1", "-uCp"});
+  ASSERT_TRUE(run.started);
+  EXPECT_EQ(run.exitCode, 0) << run.output;
+  const auto record = device.Record();
+  EXPECT_EQ(record.thresholdWrites, 1) << run.output;
+  EXPECT_GE(record.threshold, 0);
+  const auto counts = device.GetCounts();
+  EXPECT_EQ(counts.drops, 1);   // the reset after the threshold was written
+  EXPECT_GE(counts.claims, 2);  // before the reset and after it
+  EXPECT_EQ(counts.detachAttempts, 0);
+}
+
+TEST_F(UnclaimedUsbPrinter, AnInterfaceADriverHoldsIsNotTakenAndTheReasonSaysSo) {
+  UsbfsPrinter::Options held;
+  held.interfaceHeld = true;
+  UsbfsPrinter device(*bed, kNode, tw::sim::SimBehaviour{}, held);
+  ASSERT_TRUE(device.Attached());
+  ASSERT_TRUE(bed->Add(UmockdevBed::Usb(Device())));
+
+  const auto run = Trimsense({"-u1", "-uCp", "-tC"});
+  ASSERT_TRUE(run.started);
+  EXPECT_NE(run.exitCode, 0) << run.output;
+  EXPECT_NE(run.output.find(kNode), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("busy"), std::string::npos) << run.output;
+  const auto counts = device.GetCounts();
+  EXPECT_GE(counts.refusedClaims, 1);
+  EXPECT_EQ(counts.detachAttempts, 0);
+  EXPECT_EQ(counts.bytesReceived, 0u);
 }
 
 TEST_F(EnumDevPortBed, ParallelPorts) {

@@ -1,7 +1,8 @@
-// USB devices of the printer maker's own class, through libusb: vendor id
-// 0x7A5E, the first interface that has a bulk IN and a bulk OUT endpoint.
-// USB number n is device n of the vendor class as the machine-ports service
-// numbers it for every program (by bus and port path).
+// USB printers through libusb: the maker's own class (vendor id 0x7A5E, the
+// first interface that has a bulk IN and a bulk OUT endpoint), and printer-
+// class devices that no kernel printer driver claimed (their printer
+// interface, class 7). The device is the one the machine-ports service lists
+// under that number (found again on the bus by bus number and address).
 #include <libusb.h>
 
 #include <algorithm>
@@ -56,11 +57,35 @@ struct ConfigFree {
 
 struct Endpoints {
   int interface = -1;
+  int altSetting = 0;
   unsigned char in = 0;
   unsigned char out = 0;
 };
 
-Endpoints FindBulkPair(libusb_device* dev) {
+// The bulk pair of one alternate setting; false when it lacks either.
+bool BulkPairOf(const libusb_interface_descriptor& alt, Endpoints* found) {
+  unsigned char in = 0, out = 0;
+  for (int e = 0; e < alt.bNumEndpoints; ++e) {
+    const libusb_endpoint_descriptor& ep = alt.endpoint[e];
+    if ((ep.bmAttributes & LIBUSB_TRANSFER_TYPE_MASK) != LIBUSB_TRANSFER_TYPE_BULK) continue;
+    if ((ep.bEndpointAddress & LIBUSB_ENDPOINT_DIR_MASK) == LIBUSB_ENDPOINT_IN) {
+      if (!in) in = ep.bEndpointAddress;
+    } else if (!out) {
+      out = ep.bEndpointAddress;
+    }
+  }
+  if (!in || !out) return false;
+  *found = {alt.bInterfaceNumber, alt.bAlternateSetting, in, out};
+  return true;
+}
+
+constexpr int kPrinterInterfaceClass = 7;
+constexpr int kPrinterBidirectional = 2;  // bInterfaceProtocol of a printer that answers
+
+// Vendor class: the first interface with a bulk pair in its first setting.
+// Printer class: the printer interface, in its bidirectional setting when it
+// has one, since the maintenance exchange needs the printer's answers.
+Endpoints FindBulkPair(libusb_device* dev, int usbClass) {
   Endpoints found;
   libusb_config_descriptor* raw = nullptr;
   if (libusb_get_active_config_descriptor(dev, &raw) != 0 || !raw) return found;
@@ -68,20 +93,34 @@ Endpoints FindBulkPair(libusb_device* dev) {
   for (int i = 0; i < config->bNumInterfaces && found.interface < 0; ++i) {
     const libusb_interface& iface = config->interface[i];
     if (iface.num_altsetting < 1) continue;
-    const libusb_interface_descriptor& alt = iface.altsetting[0];
-    unsigned char in = 0, out = 0;
-    for (int e = 0; e < alt.bNumEndpoints; ++e) {
-      const libusb_endpoint_descriptor& ep = alt.endpoint[e];
-      if ((ep.bmAttributes & LIBUSB_TRANSFER_TYPE_MASK) != LIBUSB_TRANSFER_TYPE_BULK) continue;
-      if ((ep.bEndpointAddress & LIBUSB_ENDPOINT_DIR_MASK) == LIBUSB_ENDPOINT_IN) {
-        if (!in) in = ep.bEndpointAddress;
-      } else if (!out) {
-        out = ep.bEndpointAddress;
-      }
+    if (usbClass == platform::kUsbClassVendor) {
+      BulkPairOf(iface.altsetting[0], &found);
+      continue;
     }
-    if (in && out) found = {alt.bInterfaceNumber, in, out};
+    Endpoints any;
+    for (int a = 0; a < iface.num_altsetting; ++a) {
+      const libusb_interface_descriptor& alt = iface.altsetting[a];
+      if (alt.bInterfaceClass != kPrinterInterfaceClass) continue;
+      Endpoints pair;
+      if (!BulkPairOf(alt, &pair)) continue;
+      if (alt.bInterfaceProtocol == kPrinterBidirectional) {
+        found = pair;
+        break;
+      }
+      if (any.interface < 0) any = pair;
+    }
+    if (found.interface < 0) found = any;
   }
   return found;
+}
+
+// errno for a libusb result, as an open failure reports it.
+int ErrnoOf(int libusbError) {
+  switch (libusbError) {
+    case LIBUSB_ERROR_ACCESS: return EACCES;
+    case LIBUSB_ERROR_BUSY: return EBUSY;
+    default: return ENODEV;
+  }
 }
 
 // The claimed interface of an open device. Members go in reverse order:
@@ -107,9 +146,9 @@ class LibusbBulk : public UsbBulk {
   Endpoints ep_;
 };
 
-class UsbVendorTransport : public Transport {
+class UsbBulkTransport : public Transport {
  public:
-  explicit UsbVendorTransport(std::unique_ptr<UsbBulk> bulk) : bulk_(std::move(bulk)) {}
+  explicit UsbBulkTransport(std::unique_ptr<UsbBulk> bulk) : bulk_(std::move(bulk)) {}
 
   int Receive(std::uint8_t* buffer, std::size_t capacity, int timeoutMs) override {
     const auto deadline = Clock::now() + milliseconds(std::max(timeoutMs, 0));
@@ -184,13 +223,14 @@ class UsbVendorTransport : public Transport {
 
 }  // namespace
 
-std::unique_ptr<Transport> MakeUsbVendorTransport(std::unique_ptr<UsbBulk> bulk) {
-  return std::make_unique<UsbVendorTransport>(std::move(bulk));
+std::unique_ptr<Transport> MakeUsbBulkTransport(std::unique_ptr<UsbBulk> bulk) {
+  return std::make_unique<UsbBulkTransport>(std::move(bulk));
 }
 
-std::unique_ptr<Transport> OpenUsbVendorTransport(const LinkOpenBlock& block, int* code, OpenFailure* failure) {
+std::unique_ptr<Transport> OpenUsbBulkTransport(const platform::UsbPrinter& printer, int* code,
+                                                OpenFailure* failure) {
   *code = kLnkioErrNoDevice;
-  failure->device = "USB vendor-class printer " + std::to_string(block.usbIndex + 1);
+  failure->device = printer.node;
   failure->osError = ENODEV;
   libusb_context* rawCtx = nullptr;
   if (libusb_init(&rawCtx) != 0) return nullptr;
@@ -198,38 +238,46 @@ std::unique_ptr<Transport> OpenUsbVendorTransport(const LinkOpenBlock& block, in
   libusb_device** rawList = nullptr;
   const ssize_t count = libusb_get_device_list(ctx.Get(), &rawList);
   const std::unique_ptr<libusb_device*, DeviceListFree> list(rawList);
-  // The device the number stands for, found again on the bus by its bus
-  // number and address.
   libusb_device* dev = nullptr;
-  for (const platform::UsbPrinter& p : platform::MachinePorts().UsbPrinters(platform::kUsbClassVendor)) {
-    if (p.number != block.usbIndex + 1) continue;
-    for (ssize_t i = 0; i < count && !dev; ++i) {
-      libusb_device_descriptor desc{};
-      if (libusb_get_bus_number(rawList[i]) == p.busNumber && libusb_get_device_address(rawList[i]) == p.deviceAddress &&
-          libusb_get_device_descriptor(rawList[i], &desc) == 0 && desc.idVendor == kVendorId) {
-        dev = rawList[i];
-      }
+  for (ssize_t i = 0; i < count && !dev; ++i) {
+    libusb_device_descriptor desc{};
+    if (libusb_get_bus_number(rawList[i]) == printer.busNumber &&
+        libusb_get_device_address(rawList[i]) == printer.deviceAddress &&
+        libusb_get_device_descriptor(rawList[i], &desc) == 0 && desc.idVendor == platform::kMakerUsbVendorId) {
+      dev = rawList[i];
     }
   }
   if (!dev) return nullptr;
-  const Endpoints ep = FindBulkPair(dev);
+  const Endpoints ep = FindBulkPair(dev, printer.usbClass);
   if (ep.interface < 0) return nullptr;
   libusb_device_handle* rawHandle = nullptr;
   const int openResult = libusb_open(dev, &rawHandle);
   if (openResult != 0) {
-    failure->osError = openResult == LIBUSB_ERROR_ACCESS ? EACCES : openResult == LIBUSB_ERROR_BUSY ? EBUSY : ENODEV;
+    failure->osError = ErrnoOf(openResult);
     return nullptr;
   }
   UniqueDeviceHandle handle(rawHandle);
-  libusb_set_auto_detach_kernel_driver(handle.Get(), 1);
+  // The maker's own class has no kernel driver of ours to keep. A printer-
+  // class interface is taken only when nothing holds it: a driver bound to it
+  // (another program's, or the kernel's own) belongs to someone else, so the
+  // claim fails with EBUSY instead.
+  if (printer.usbClass == platform::kUsbClassVendor) libusb_set_auto_detach_kernel_driver(handle.Get(), 1);
   const int claim = libusb_claim_interface(handle.Get(), ep.interface);
   if (claim != 0) {
-    failure->osError = claim == LIBUSB_ERROR_BUSY ? EBUSY : claim == LIBUSB_ERROR_ACCESS ? EACCES : ENODEV;
+    failure->osError = ErrnoOf(claim);
     return nullptr;
+  }
+  if (ep.altSetting != 0) {
+    const int alt = libusb_set_interface_alt_setting(handle.Get(), ep.interface, ep.altSetting);
+    if (alt != 0) {
+      libusb_release_interface(handle.Get(), ep.interface);
+      failure->osError = ErrnoOf(alt);
+      return nullptr;
+    }
   }
   *code = kLnkioOk;
   *failure = {};
-  return MakeUsbVendorTransport(std::make_unique<LibusbBulk>(std::move(ctx), std::move(handle), ep));
+  return MakeUsbBulkTransport(std::make_unique<LibusbBulk>(std::move(ctx), std::move(handle), ep));
 }
 
 }  // namespace tw::lnkio
