@@ -166,7 +166,9 @@ TEST_F(ProgramFlowTest, StopRequestWindsTheRunDown) {
     EXPECT_EQ(p.CountWritten(close), c.closesExchange ? 1u : 0u);
     // Nothing is written after the closing frame; no threshold once stopped
     // before the level arrived.
-    if (c.closesExchange) EXPECT_EQ(p.written.back(), close);
+    if (c.closesExchange) {
+      EXPECT_EQ(p.written.back(), close);
+    }
     const bool thresholdWritten = std::any_of(p.written.begin(), p.written.end(), [](const ByteArray& w) {
       return w.size() > 4 && w[4] == commands::kFrameWriteItem;
     });

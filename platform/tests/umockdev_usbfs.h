@@ -146,7 +146,19 @@ class UsbfsPrinter {
         return 0;
       }
       case USBDEVFS_GETDRIVER:
-        return -ENODATA;  // no driver bound
+        return -ENODATA;  // no driver bound that the host may ask about
+      case USBDEVFS_IOCTL: {
+        // A request to a bound driver: only "detach" is known. With nothing
+        // bound the kernel says ENODATA; a holding driver is taken away.
+        UMockdevIoctlData* req = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_ioctl), nullptr);
+        if (!req) return -EFAULT;
+        const int code = reinterpret_cast<usbdevfs_ioctl*>(req->data)->ioctl_code;
+        afterComplete_.push_back(req);
+        if (code != static_cast<int>(USBDEVFS_DISCONNECT)) return -ENOTTY;
+        if (!options_.interfaceHeld) return -ENODATA;
+        options_.interfaceHeld = false;
+        return 0;
+      }
       case USBDEVFS_CLAIMINTERFACE:
         if (options_.interfaceHeld) {
           ++counts_.refusedClaims;

@@ -228,11 +228,14 @@ TEST_F(EnumDevPortBed, EachListedUsbRecordOpensTheDeviceItLists) {
   vendor.product = "0e15";
   vendor.serial = "V0001";
   vendor.interfaceClass = "ff";
+  vendor.usbfsDescriptors = true;
   UmockdevBed::UsbDevice printer;
   printer.port = "1-2";
   printer.devnum = 3;
   printer.serial = "K4AB01";
   printer.lpIndex = 0;
+  UsbfsPrinter vendorEnd(*bed, "/dev/bus/usb/001/002", tw::sim::SimBehaviour{}, {});
+  ASSERT_TRUE(vendorEnd.Attached());
   ASSERT_TRUE(bed->Add(UmockdevBed::Usb(printer) + UmockdevBed::Usb(vendor)));
   const int printerFd = bed->DeviceFd("/dev/usb/lp0");
   ASSERT_GE(printerFd, 0);
@@ -263,10 +266,10 @@ TEST_F(EnumDevPortBed, EachListedUsbRecordOpensTheDeviceItLists) {
   EXPECT_GT(printerEnd.Received(), 0u);
   const size_t printerBefore = printerEnd.Received();
 
-  // "001", the vendor-class printer: the test bed cannot play its bulk
-  // transfers, so it is not linked; it must never fall back to the
-  // printer-class printer's node.
-  send(records[0]);
+  // "001", the vendor-class printer, through libusb: its bytes reach it, and
+  // never the printer-class printer's node.
+  EXPECT_EQ(send(records[0]), PW_OK);
+  EXPECT_GT(vendorEnd.GetCounts().bytesReceived, 0u);
   EXPECT_EQ(printerEnd.Received(), printerBefore);
 
   // A record that names no device keeps the number rule: USB 1 of the

@@ -502,7 +502,6 @@ int Probe(const std::string& address) {
   Outcomes o;
   uint8_t buffer[256];
   uint32_t n = 0;
-  int32_t value = 0;
 
   // Wrong calling order: everything before any SetPort or Open.
   o.Expect("Read before Open", g_api.KPC_Read(buffer, sizeof buffer, &n, 10), PW_NOT_OPEN);

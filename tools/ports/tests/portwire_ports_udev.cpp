@@ -1,6 +1,7 @@
 // portwire-ports on a umockdev machine: a USB-serial adapter, a parallel port
-// and one USB printer of each class, each listed with the options Trimsense
-// takes for it and the node that those options open.
+// and USB printers of both classes (one printer-class printer that usblp did
+// not claim), each listed with the options Trimsense takes for it and the
+// node that those options open.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -26,8 +27,13 @@ TEST(PortwirePortsBed, EveryKindWithItsOptionsNodeAndProduct) {
   vendor.serial = "V0001";
   vendor.productName = "KP-S410";
   vendor.interfaceClass = "ff";
+  UmockdevBed::UsbDevice unclaimed = printer;
+  unclaimed.port = "1-3";
+  unclaimed.devnum = 4;
+  unclaimed.serial = "K4AB02";
+  unclaimed.lpIndex = -1;
   ASSERT_TRUE(bed.Add(UmockdevBed::UsbTty("ttyUSB0", "2-1") + UmockdevBed::Parallel(0) + UmockdevBed::Usb(printer) +
-                      UmockdevBed::Usb(vendor)));
+                      UmockdevBed::Usb(vendor) + UmockdevBed::Usb(unclaimed)));
 
   const auto run = tw::platform::RunProcess(tw::platform::GetEnv("PORTWIRE_PORTS").value_or(""), {"--json"}, true);
   ASSERT_TRUE(run.started);
@@ -40,6 +46,8 @@ TEST(PortwirePortsBed, EveryKindWithItsOptionsNodeAndProduct) {
             std::string::npos) << out;
   EXPECT_NE(out.find("\"port\": \"002\", \"options\": \"-u1 -uCp\", \"node\": \"/dev/usb/lp0\""), std::string::npos)
       << out;
+  EXPECT_NE(out.find("\"port\": \"003\", \"options\": \"-u2 -uCp\", \"node\": \"/dev/bus/usb/001/004\""),
+            std::string::npos) << out;
   EXPECT_NE(out.find("#V0001#{6a1c43e2-9d07-4b58-a3f1-52c8e07d9b14}\", \"product\": \"KP-S410\""), std::string::npos)
       << out;
   EXPECT_NE(out.find("#K4AB01#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}\", \"product\": \"QX-U01\""), std::string::npos)
