@@ -97,6 +97,9 @@ class UmockdevBed {
     // interface of interfaceClass with bulk OUT 0x01 and bulk IN 0x82), so
     // that libusb lists the device and can open its usbfs node.
     bool usbfsDescriptors = false;
+    // Printer class: the interface's first setting is the send-only one
+    // (protocol 1, bulk OUT alone), the second the bidirectional one.
+    bool bidirectionalSecond = false;
   };
   // The hex text of those descriptors.
   static std::string UsbDescriptorsHex(const UsbDevice& d) {
@@ -107,9 +110,14 @@ class UmockdevBed {
       return std::string(b);
     };
     const bool printer = d.interfaceClass == "07";
-    return "1201000200000040" + le16(d.vendor) + le16(d.product) + le16(d.bcdDevice) + "01020301" +
-           "09022000010100c0fa" + "0904000002" + d.interfaceClass + (printer ? "0102" : "0000") + "00" +
-           "07050102000200" + "07058202000200";
+    const std::string out = "07050102000200", in = "07058202000200";
+    const std::string device =
+        "1201000200000040" + le16(d.vendor) + le16(d.product) + le16(d.bcdDevice) + "01020301";
+    if (printer && d.bidirectionalSecond) {
+      return device + "09023000010100c0fa" + "090400000107010100" + out + "090400010207010200" + out + in;
+    }
+    return device + "09022000010100c0fa" + "0904000002" + d.interfaceClass + (printer ? "0102" : "0000") + "00" +
+           out + in;
   }
   static std::string UsbPath(const UsbDevice& d) {
     return "/sys/devices/pci0000:00/0000:00:14.0/usb1/" + d.port;

@@ -70,6 +70,7 @@ class UsbfsPrinter {
     int refusedClaims = 0;     // claims refused because the interface is held
     int detachAttempts = 0;    // requests to detach a kernel driver
     int drops = 0;             // resets and dropped links
+    int altSetting = 0;        // the interface setting last chosen
   };
   Counts GetCounts() const {
     std::lock_guard<std::mutex> lock(mu_);
@@ -166,8 +167,14 @@ class UsbfsPrinter {
         }
         ++counts_.claims;
         return 0;
+      case USBDEVFS_SETINTERFACE: {
+        UMockdevIoctlData* set = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_setinterface), nullptr);
+        if (!set) return -EFAULT;
+        counts_.altSetting = static_cast<int>(reinterpret_cast<usbdevfs_setinterface*>(set->data)->altsetting);
+        afterComplete_.push_back(set);
+        return 0;
+      }
       case USBDEVFS_RELEASEINTERFACE:
-      case USBDEVFS_SETINTERFACE:
       case USBDEVFS_CLEAR_HALT:
       case USBDEVFS_RESETEP:
         return 0;

@@ -305,7 +305,9 @@ class UnclaimedUsbPrinter : public EnumDevPortBed {
 TEST_F(UnclaimedUsbPrinter, IsListedAndAdjustedThroughLibusb) {
   UsbfsPrinter device(*bed, kNode, tw::sim::SimBehaviour{}, {});
   ASSERT_TRUE(device.Attached());
-  ASSERT_TRUE(bed->Add(UmockdevBed::Usb(Device())));
+  UmockdevBed::UsbDevice d = Device();
+  d.bidirectionalSecond = true;  // as many printers describe themselves
+  ASSERT_TRUE(bed->Add(UmockdevBed::Usb(d)));
 
   int32_t result = 0;
   uint32_t found = 0;
@@ -325,6 +327,7 @@ TEST_F(UnclaimedUsbPrinter, IsListedAndAdjustedThroughLibusb) {
   const auto counts = device.GetCounts();
   EXPECT_EQ(counts.drops, 1);   // the reset after the threshold was written
   EXPECT_GE(counts.claims, 2);  // before the reset and after it
+  EXPECT_EQ(counts.altSetting, 1) << "the bidirectional setting answers";
   EXPECT_EQ(counts.detachAttempts, 0);
 }
 
