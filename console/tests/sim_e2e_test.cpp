@@ -146,10 +146,12 @@ TEST(TrimsenseWithFaultyPrinter, StopRequestAfterTheOpeningFrameClosesTheExchang
   ASSERT_TRUE(printer.Start()) << printer.Error();
   auto child = tw::platform::ChildProcess::Start(fs::path(TRIMSENSE_DIR) / "Trimsense", {"-n127.0.0.24"});
   ASSERT_TRUE(child.IsRunning());
-  const auto opened = [](const tw::sim::SimReport& r) {
-    return std::count(r.record.commands.begin(), r.record.commands.end(), "frame_open") > 0;
+  // The level read follows the opening frame without waiting for its reply:
+  // waiting for the read itself makes sure it is the exchange under way.
+  const auto reading = [](const tw::sim::SimReport& r) {
+    return std::count(r.record.commands.begin(), r.record.commands.end(), "frame_level_read") > 0;
   };
-  ASSERT_TRUE(printer.WaitFor(opened, std::chrono::seconds(30)));
+  ASSERT_TRUE(printer.WaitFor(reading, std::chrono::seconds(30)));
   const auto asked = std::chrono::steady_clock::now();
   // A generous grace: a program that ignored the request would be killed and
   // show 137 instead of 3.
