@@ -54,6 +54,18 @@ void LibraryThread::StateDeleter::operator()(State* state) const { delete state;
 
 namespace {
 
+// During teardown (loader's lock held): ends a thread so that it never runs
+// the library's code again. A thread that has not begun waits for that lock
+// to begin: it cannot begin while we look, and waiting for it is pointless.
+// One parked at its end holds nothing; one that never got there (stuck in a
+// loader call, or in a client's callback) must not run on into code that is
+// about to go.
+void EndInTeardown(LibraryThread::State& st) {
+  if (st.started.load()) WaitForSingleObject(st.left, kTeardownWaitMs);
+  TerminateThread(st.thread, 0);
+  WaitForSingleObject(st.thread, kTeardownWaitMs);
+}
+
 DWORD WINAPI ThreadEntry(void* p) {
   auto* st = static_cast<LibraryThread::State*>(p);
   st->started.store(true);
@@ -104,14 +116,8 @@ void LibraryThread::join() {
     EndParkedThread(st.thread);
     WaitForSingleObject(st.thread, INFINITE);
   } else {
-    // The loader's lock is held: an ending thread would wait for it. A thread
-    // parked at its end holds nothing and runs none of the library's code
-    // any more; it is ended where it waits, and that end needs no lock. A
-    // thread that never got to its end (not started, or stuck in a loader
-    // call) must not run on into code that is about to go: ended as well.
-    WaitForSingleObject(st.left, kTeardownWaitMs);
-    TerminateThread(st.thread, 0);
-    WaitForSingleObject(st.thread, kTeardownWaitMs);
+    // The loader's lock is held: an orderly end would wait for it.
+    EndInTeardown(st);
   }
   CloseHandle(st.never);
   CloseHandle(st.left);
@@ -119,8 +125,20 @@ void LibraryThread::join() {
   state_.reset();
 }
 
+
+
 void LibraryThread::detach() {
   if (!state_) return;
+  if (InLibraryTeardown() && !IsCurrent()) {
+    // Left to itself, the thread would begin, or return from a client's
+    // callback, into code that is gone once the loader lock is released.
+    EndInTeardown(*state_);
+    CloseHandle(state_->never);
+    CloseHandle(state_->left);
+    CloseHandle(state_->thread);
+    state_.reset();
+    return;
+  }
   State* st = state_.release();
   int expected = kRunning;
   if (st->phase.compare_exchange_strong(expected, kDetached)) {
